@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the default build (all tests), the
 # AddressSanitizer build (all but the pcscd integration tests), the
-# ThreadSanitizer build (the threaded driver tests) and the fuzz targets (built).
+# ThreadSanitizer build (the Windows CE driver tests, which run threads) and the fuzz targets (built).
 # Installs what is missing first when run as root on Debian.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,5 +21,5 @@ run_preset() {
 
 run_preset default
 run_preset asan -LE integration
-run_preset tsan -L tsan
+run_preset tsan -L ce
 run_preset fuzz
