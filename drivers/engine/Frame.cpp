@@ -77,16 +77,19 @@ static int32_t ScanForFrame(const uint8_t* chunk, uint32_t chunkLength, uint8_t 
 }
 
 // Reads and drops the rest of a frame that does not fit the reply buffer, so
-// that its tail is not taken for the next answer.
-static NTSTATUS DropRestOfFrame(SmartcardExtension* ext, uint64_t remaining) {
+// that its tail is not taken for the next answer. The tail ends where the
+// frame ends, at a short chunk (the end of the reader's transfer) or when the
+// reader has nothing more to send.
+static NTSTATUS RefuseOversizedFrame(SmartcardExtension* ext, uint64_t remaining,
+                                     uint32_t chunkLength) {
   uint8_t chunk[ReaderReadChunk];
-  while (remaining > 0) {
-    uint32_t got = 0;
-    const NTSTATUS status = UsbBulkRead(ext, chunk, ReaderReadChunk, &got);
-    if (status != STATUS_SUCCESS) return status;
-    if (got == 0) break;
-    remaining -= got < remaining ? got : remaining;
+  while (remaining > 0 && chunkLength == ReaderReadChunk) {
+    chunkLength = 0;
+    if (UsbBulkRead(ext, chunk, ReaderReadChunk, &chunkLength) != STATUS_SUCCESS) break;
+    if (chunkLength > ReaderReadChunk) chunkLength = ReaderReadChunk;
+    remaining -= chunkLength < remaining ? chunkLength : remaining;
   }
+  ext->ReceivedLength = 0;
   return STATUS_BUFFER_TOO_SMALL;
 }
 
@@ -150,7 +153,9 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
     }
 
     const uint32_t held = chunkLength - static_cast<uint32_t>(start);
-    if (expected > ext->ReplyBufferSize) return DropRestOfFrame(ext, expected - held);
+    if (expected > ext->ReplyBufferSize) {
+      return RefuseOversizedFrame(ext, expected - held, chunkLength);
+    }
     memcpy(ext->ReplyBuffer, chunk + start, held);
     ext->ReceivedLength = held;
     firstChunk = false;
