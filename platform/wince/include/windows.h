@@ -233,6 +233,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 LONG InterlockedIncrement(LONG volatile* lpAddend);
 LONG InterlockedDecrement(LONG volatile* lpAddend);
 LONG InterlockedExchange(LONG volatile* Target, LONG Value);
+LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand);
 
 // events and handles
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
