@@ -1,0 +1,40 @@
+// Faults the simulated reader and its card produce on demand. Counters count
+// down as the fault is produced; flags stay until cleared.
+#pragma once
+
+#include <cstdint>
+
+namespace vqsim {
+
+enum class PpsAnswer {
+  Accept,  // the card echoes the request and takes the new Fi/Di
+  Refuse,  // the card stays mute: the reader fails the transfer with 0xFE
+  Wrong,   // the card answers a different PPS1 (with a correct PCK)
+};
+
+struct Faults {
+  // --- frame layer (every answer) ---
+  int timeExtensions = 0;         // time-extension frames before the next answer
+  bool staleAnswer = false;       // next answer comes behind a copy of the previous one, in one chunk
+  bool shortFirstChunk = false;   // next answer is preceded by a 5-byte chunk (its own first bytes)
+  bool muteReader = false;        // no answer at all to any request while set
+  int muteAnswers = 0;            // the next N requests get no answer
+
+  // --- transfer block, reader level ---
+  int cardMute = 0;               // next N transfers fail with error 0xFE
+  int notReady = 0;               // next N transfers fail with error 0xBE
+  bool failSetParameters = false; // set parameters answers "failed"
+  PpsAnswer pps = PpsAnswer::Accept;
+
+  // --- block protocol, card level (the card's next blocks) ---
+  int corruptEdc = 0;             // next N blocks the card sends carry a wrong EDC
+  bool wrongNs = false;           // next I-block of the card has the wrong N(S) (then resent right)
+  bool unknownSBlock = false;     // next answer is the undefined S-block 0xC5
+  bool vppError = false;          // next answer is S(VPP error) 0xE4
+  uint8_t wtxRequest = 0;         // non-zero: S(WTX request, m) before the next I-block answer
+  uint8_t cardIfsRequest = 0;     // non-zero: S(IFS request, n) before the next I-block answer
+  int rBlockRequests = 0;         // next N host I-blocks are answered with R(error 1) instead
+  bool ignoreResync = false;      // a resync request gets an R-block instead of S(0xE0)
+};
+
+}  // namespace vqsim

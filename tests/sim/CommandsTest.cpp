@@ -1,0 +1,114 @@
+// Device-level behaviour and the reader's commands other than the transfer
+// block: information block, power, slot status, notices, unplug, stall.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "SimTestUtil.h"
+#include "vqsim/Cards.h"
+
+using namespace vqsim;
+
+namespace {
+
+TEST(Commands, InformationBlockCarriesModelTextAndFirmwareDigits) {
+  struct Case {
+    std::string model, firmware, bytes4to15;
+  } cases[] = {
+      {"VQ480T", "0040", "VQ480T- 0040"},
+      {"GENERIC", "0100", "GENERIC-0100"},
+      {"ABCDEFGH", "0070", "ABCDEFGH0070"},  // no room for a hyphen
+      {"ABCDEFGHIJ", "0071", "ABCDEFGH0071"},
+  };
+  for (const auto& c : cases) {
+    SimReader r(ReaderConfig{c.model, c.firmware});
+    auto a = simtest::Exchange(r, kMsgGetInfo, 0);
+    auto p = simtest::PayloadOf(a);
+    ASSERT_EQ(p.size(), 16u);
+    EXPECT_EQ(std::string(p.begin() + 4, p.end()), c.bytes4to15);
+    EXPECT_EQ(ParseHeader(a).b7, kCardAbsent);
+  }
+}
+
+TEST(Commands, PowerOnAnswersCardTypeAndAtr) {
+  SimReader r;
+  auto card = T0Card();
+  r.InsertCard(card);
+  auto a = simtest::Exchange(r, kMsgPowerOn, 1);
+  FrameHeader h = ParseHeader(a);
+  EXPECT_EQ(h.type, kReplyDataBlock);
+  EXPECT_EQ(h.b7, kCmdOk | kCardActive);
+  auto p = simtest::PayloadOf(a);
+  ASSERT_FALSE(p.empty());
+  EXPECT_EQ(p[0], 1);
+  EXPECT_EQ(std::vector<uint8_t>(p.begin() + 1, p.end()), atr::T0());
+  EXPECT_TRUE(r.CardPowered());
+
+  a = simtest::Exchange(r, kMsgPowerOff, 2);
+  EXPECT_EQ(ParseHeader(a).b7, kCmdOk | kCardInactive);
+  EXPECT_FALSE(r.CardPowered());
+}
+
+TEST(Commands, PowerOnFailsWithoutAnAnsweringCard) {
+  struct Case {
+    std::shared_ptr<Card> card;
+    uint8_t status;
+  } cases[] = {{nullptr, kCmdFailed | kCardAbsent}, {MuteCard(), kCmdFailed | kCardInactive}};
+  for (const auto& c : cases) {
+    SimReader r;
+    if (c.card) r.InsertCard(c.card);
+    auto a = simtest::Exchange(r, kMsgPowerOn, 1);
+    FrameHeader h = ParseHeader(a);
+    EXPECT_EQ(h.b7, c.status);
+    EXPECT_EQ(h.b8, kErrCardMute);
+    EXPECT_EQ(h.length, 0u);
+  }
+}
+
+TEST(Commands, SlotChangeNoticesAndWakeup) {
+  SimReader r;
+  std::atomic<int> wakes{0};
+  // The callback may look at the reader: it is called without the lock held.
+  r.SetWakeup([&] { wakes += 1 + static_cast<int>(r.PendingNotices()) * 0; });
+  r.InsertCard(T0Card());
+  r.RemoveCard();
+  r.RemoveCard();  // nothing to remove: no notice
+  EXPECT_EQ(wakes, 2);
+  uint8_t n[2];
+  size_t got = 0;
+  ASSERT_EQ(r.InterruptIn(n, 2, &got, 0), LinkStatus::Ok);
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(n[0], kNotifySlotChange);
+  EXPECT_EQ(n[1] & 1, 1);
+  ASSERT_EQ(r.InterruptIn(n, 2, &got, 0), LinkStatus::Ok);
+  EXPECT_EQ(n[1] & 1, 0);
+  EXPECT_EQ(r.InterruptIn(n, 2, &got, 0), LinkStatus::Timeout);
+}
+
+TEST(Commands, UnplugFailsEveryCallAndWakes) {
+  SimReader r;
+  int wakes = 0;
+  r.SetWakeup([&] { ++wakes; });
+  auto req = simtest::Request(kMsgGetInfo, 0);
+  r.BulkOut(req.data(), req.size());
+  r.Unplug();
+  EXPECT_EQ(wakes, 1);
+  uint8_t buf[512];
+  size_t got;
+  EXPECT_EQ(r.BulkIn(buf, sizeof buf, &got, 0), LinkStatus::Unplugged);
+  EXPECT_EQ(r.BulkOut(req.data(), req.size()), LinkStatus::Unplugged);
+  EXPECT_EQ(r.InterruptIn(buf, 2, &got, 0), LinkStatus::Unplugged);
+  EXPECT_EQ(r.ClearStall(), LinkStatus::Unplugged);
+}
+
+TEST(Commands, StalledBulkUntilCleared) {
+  SimReader r;
+  r.StallBulk();
+  auto req = simtest::Request(kMsgGetInfo, 0);
+  EXPECT_EQ(r.BulkOut(req.data(), req.size()), LinkStatus::Stalled);
+  EXPECT_EQ(r.ClearStall(), LinkStatus::Ok);
+  EXPECT_EQ(simtest::Exchange(r, kMsgGetInfo, 1).size(), kHeaderSize + 16);
+}
+
+}  // namespace
