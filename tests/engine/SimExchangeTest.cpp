@@ -1,0 +1,103 @@
+// The frame exchange against the simulated reader and its frame-layer faults.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Frame.h"
+#include "vqsim/Cards.h"
+#include "vqsim/SimReader.h"
+#include "vqtest/EngineSimLink.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class SimExchangeTest : public ::testing::Test {
+ protected:
+  vqsim::SimReader sim;
+  vqtest::EngineReader reader{sim};
+  SmartcardExtension* ext = reader.ext();
+
+  SimExchangeTest() { sim.InsertCard(vqsim::T0Card()); }
+
+  // Sends a frame of `type` and `payload`; returns the exchange's status.
+  NTSTATUS Exchange(uint8_t type, const Bytes& payload = {}) {
+    std::copy(payload.begin(), payload.end(), ext->SendBuffer + ReaderHeaderSize);
+#if VQ_BUILD_CE
+    CCIDSetCCIDHeader(ext, type, static_cast<uint32_t>(payload.size()), 0, 0, 0, 0);
+#else
+    CCIDSetCCIDHeader(ext->SendBuffer, type, static_cast<uint32_t>(payload.size()), 0, 0, 0, 0);
+    ext->SendLength = static_cast<uint32_t>(payload.size()) + ReaderHeaderSize;
+#endif
+    vqtest::ResetStats(ext);
+    return CCID_ReadWrite(ext);
+  }
+  uint8_t LastSequence() const { return static_cast<uint8_t>(GlobalSeqNum - 1); }
+  void ExpectInfoAnswer() {
+    ASSERT_EQ(ext->ReceivedLength, ReaderHeaderSize + ReaderInfoSize);
+    EXPECT_EQ(ext->ReplyBuffer[ReaderOffsetType], 0x60);
+    EXPECT_EQ(ReaderFrameLength(ext->ReplyBuffer), ReaderInfoSize);
+    EXPECT_EQ(ext->ReplyBuffer[ReaderOffsetSequence], LastSequence());
+    EXPECT_TRUE(CCIDIsCardPresent(ext->ReplyBuffer[ReaderOffsetStatus]));
+  }
+};
+
+TEST_F(SimExchangeTest, AnswerInOneRead) {
+  ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
+  ExpectInfoAnswer();
+  EXPECT_EQ(reader.stats().reads, 1u);
+  EXPECT_EQ(sim.ReceivedTypes(), (Bytes{0x60}));
+}
+
+TEST_F(SimExchangeTest, LongAnswerInTwoChunks) {
+  // An escape answered with 690 bytes: 700 bytes arrive as 512 + 188.
+  Bytes data(690);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
+  sim.SetEscapeHandler([&data](std::span<const uint8_t>) { return data; });
+  ASSERT_EQ(Exchange(0x6B, {0x01}), STATUS_SUCCESS);
+  ASSERT_EQ(ext->ReceivedLength, 700u);
+  EXPECT_EQ(reader.stats().reads, 2u);
+  EXPECT_EQ(Bytes(ext->ReplyBuffer + 10, ext->ReplyBuffer + 700), data);
+}
+
+TEST_F(SimExchangeTest, FrameLayerFaults) {
+  const struct {
+    const char* name;
+    uint8_t startSequence;
+    vqsim::Faults faults;
+    uint32_t reads;
+  } cases[] = {
+      {"late earlier answer ahead in one chunk", 20, {.staleAnswer = true}, 1},
+      {"late answer across the 255 -> 0 wrap", 255, {.staleAnswer = true}, 1},
+      {"two time extensions before the answer", 20, {.timeExtensions = 2}, 3},
+      {"5-byte first chunk", 20, {.shortFirstChunk = true}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A first answer, so that the reader has an earlier one to send late.
+    vqtest::EngineReader::SetSequence(static_cast<uint8_t>(c.startSequence - 1));
+    ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
+    sim.SetFaults(c.faults);
+    ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
+    EXPECT_EQ(LastSequence(), c.startSequence);
+    ExpectInfoAnswer();
+    EXPECT_EQ(reader.stats().reads, c.reads);
+    EXPECT_EQ(sim.PendingTransfers(), 0u);
+  }
+  EXPECT_EQ(GlobalSeqNum, 21);
+}
+
+TEST_F(SimExchangeTest, MuteReaderEndsWithTransportStatus) {
+  sim.SetFaults({.muteReader = true});
+  ASSERT_EQ(Exchange(0x60), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(reader.stats().reads, 1u);
+  // One read time-out of test time, none of real time.
+  EXPECT_EQ(reader.stats().waitedMs, ext->DeviceData->ReadTimeout);
+  EXPECT_GT(reader.stats().waitedMs, 0u);
+
+  sim.SetFaults({});
+  ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
+  ExpectInfoAnswer();
+}
+
+}  // namespace
