@@ -112,3 +112,70 @@ TEST(Commands, StalledBulkUntilCleared) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Commands, SpecialCardsPowerOnAnswers) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<Card> card;
+    std::vector<uint8_t> payload;
+  } cases[] = {
+      {"type 2", FixedAtrCard(2), {2}},
+      {"type 3", FixedAtrCard(3), {3}},
+      {"TB1", Tb1Card(), {}},
+      {"delayed", DelayedAtrCard(), {}},
+      {"T=1 CRC", T1CrcCard(), {}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.payload.empty()) {
+      auto iso = std::dynamic_pointer_cast<IsoCard>(c.card);
+      ASSERT_TRUE(iso);
+      EXPECT_TRUE(ParseAtr(iso->DirectAtr()).valid);
+      c.payload.push_back(1);
+      c.payload.insert(c.payload.end(), iso->DirectAtr().begin(), iso->DirectAtr().end());
+    }
+    SimReader r;
+    r.InsertCard(c.card);
+    auto a = simtest::Exchange(r, kMsgPowerOn, 1);
+    EXPECT_EQ(ParseHeader(a).b7, kCmdOk | kCardActive);
+    EXPECT_EQ(simtest::PayloadOf(a), c.payload);
+    // Re-reset answers like power on.
+    EXPECT_EQ(simtest::PayloadOf(simtest::Exchange(r, kMsgReReset, 2)), c.payload);
+  }
+  EXPECT_TRUE(ParseAtr(atr::Tb1()).hasTb1);
+  EXPECT_EQ(ParseAtr(atr::Tb1()).tb1, 0x25);
+  EXPECT_EQ(atr::Fixed().size(), 24u);
+}
+
+TEST(Commands, DelayedCardTakesATimeExtensionPerAnswer) {
+  SimReader r;
+  r.InsertCard(DelayedAtrCard());
+  simtest::Exchange(r, kMsgPowerOn, 1);
+  auto req = simtest::Request(kMsgXfrBlock, 2, FromHex("00 A4 04 00 00"));
+  r.BulkOut(req.data(), req.size());
+  auto chunks = simtest::Drain(r);
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_EQ(ParseHeader(chunks[0]).b7 & 0xC0, kCmdTimeExtension);
+  EXPECT_EQ(ToHex(simtest::PayloadOf(chunks[1])), "90 00");
+}
+
+TEST(Commands, SetParametersAndItsFailure) {
+  SimReader r;
+  r.InsertCard(T1Card());
+  simtest::Exchange(r, kMsgPowerOn, 1);
+  const auto params = FromHex("13 00 00 45 00 00 00");
+  auto a = simtest::Exchange(r, kMsgSetParameters, 2, params, 1);
+  EXPECT_EQ(ParseHeader(a).b7 & 0xC0, kCmdOk);
+  r.UpdateFaults([](Faults& f) { f.failSetParameters = true; });
+  a = simtest::Exchange(r, kMsgSetParameters, 3, params, 1);
+  EXPECT_EQ(ParseHeader(a).b7 & 0xC0, kCmdFailed);
+  // The record shows what the host asked for.
+  auto rec = r.Received();
+  ASSERT_EQ(rec.size(), 3u);
+  EXPECT_EQ(rec[1].header.b7, 1);
+  EXPECT_EQ(rec[1].payload, params);
+}
+
+}  // namespace

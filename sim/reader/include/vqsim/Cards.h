@@ -128,6 +128,7 @@ class T1Model : public IsoCard {
   std::string Kind() const override { return info_crc() ? "t1-crc" : "t1"; }
 
   uint8_t Ifsd() const { return ifsd_; }       // the host's IFSD as the card knows it
+  uint8_t Ifsc() const { return ifsc_; }
   int ResyncCount() const { return resyncs_; }
   const std::vector<uint8_t>& LastCommand() const { return lastApdu_; }
 
@@ -141,19 +142,19 @@ class T1Model : public IsoCard {
   std::vector<uint8_t> Send(std::vector<uint8_t> block, Faults& faults);
   std::vector<uint8_t> RBlock(uint8_t error, Faults& faults);
   std::vector<uint8_t> NextChainBlock(Faults& faults);
-  std::vector<uint8_t> DeliverResponse(Faults& faults);
 
   uint8_t ns_ = 0;          // N(S) of the card's next I-block
   uint8_t nr_ = 0;          // N(S) expected in the host's next I-block
   uint8_t ifsd_ = 32;
+  uint8_t ifsc_ = 32;       // the card's IFSC in force (from its ATR, or its own IFS request)
+  uint8_t nad_ = 0;         // NAD of the host's last block
   std::vector<uint8_t> rx_;           // command gathered from chained blocks
   std::vector<uint8_t> lastApdu_;
   std::vector<uint8_t> tx_;           // response not yet sent
   size_t txPos_ = 0;
-  bool sending_ = false;              // a response (chained) is under way
-  uint8_t lastInfLen_ = 0;
   std::vector<uint8_t> lastBlock_;    // last block sent, before faults, to resend
   enum class Held { None, Wtx, Ifs } held_ = Held::None;  // an S-request of the card awaits its response
+  uint8_t heldIfs_ = 0;
   int resyncs_ = 0;
 };
 
