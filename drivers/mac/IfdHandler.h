@@ -17,10 +17,6 @@ extern uint32_t g_IsIFDH20;         // set by IFDHCreateChannel
 // and 3 point at texts.
 extern uintptr_t device_data[DeviceDescriptionWords];
 
-// Handler vendor codes (device part's VendorCode).
-constexpr uint32_t VendorCodeEscape = 0x100;
-constexpr uint32_t VendorCodeReaderInfo = 0x101;
-
 // Sets up a cleared context with its device part for the table index.
 NTSTATUS InitSmartcardExtension(SmartcardExtension* SmartcardExtension, uint8_t ReaderIndex);
 

@@ -263,7 +263,9 @@ TEST_P(FailedReadTest, TwoFailuresResetTheDeviceAndBreakTheTransport) {
     EXPECT_EQ(after.reads - before.reads, 2);
     EXPECT_EQ(vqiokit::NowMs() - start, 4000u);  // two waits of the read time-out
   }
-  if (GetParam() != LinkStatus::Unplugged) EXPECT_EQ(after.resets - before.resets, 1);
+  if (GetParam() != LinkStatus::Unplugged) {
+    EXPECT_EQ(after.resets - before.resets, 1);
+  }
 
   // Broken for good: the next read fails at once.
   EXPECT_EQ(UsbBulkRead(&c.ext, buffer, sizeof buffer, &length), STATUS_UNSUCCESSFUL);

@@ -78,6 +78,10 @@ std::vector<std::shared_ptr<SimDevice>> MatchDevices(const std::string& classNam
 
 // A link to the vqreader-sim socket at `path`, or nullptr.
 std::shared_ptr<vqsim::UsbLink> ConnectSocket(const std::string& path);
+// The busy flag a simulated reader keeps itself (held by another client),
+// and its release when the device is seized.
+bool LinkBusy(vqsim::UsbLink* link);
+void LinkSeized(vqsim::UsbLink* link);
 
 // io objects: services of devices and interfaces, and iterators over them.
 struct IoItem {

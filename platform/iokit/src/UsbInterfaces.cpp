@@ -229,10 +229,11 @@ UInt32 DevRelease(void* self) { return Dev(self)->Release(); }
 IOReturn DevOpen(void* self) {
   DeviceObject* o = Dev(self);
   SimDevice& d = *o->device;
+  bool heldElsewhere = LinkBusy(d.link.get());
   std::lock_guard lock(d.m);
   if (d.gone) return kIOReturnNoDevice;
   if (d.holder == o) return kIOReturnSuccess;
-  if (d.busy || d.holder) return kIOReturnExclusiveAccess;
+  if (d.busy || heldElsewhere || d.holder) return kIOReturnExclusiveAccess;
   d.holder = o;
   d.stats.open = true;
   ++d.stats.opens;
@@ -242,6 +243,7 @@ IOReturn DevOpen(void* self) {
 IOReturn DevOpenSeize(void* self) {
   DeviceObject* o = Dev(self);
   SimDevice& d = *o->device;
+  LinkSeized(d.link.get());
   std::lock_guard lock(d.m);
   if (d.gone) return kIOReturnNoDevice;
   d.busy = false;  // the other client loses it
