@@ -1,13 +1,14 @@
 // vqengine-demo: the reader protocol engine (Mac OS X build) against an
 // in-process simulated reader. Asks the reader for its information, powers
-// the card, decodes its ATR into the card capabilities and sends two APDUs,
-// printing each step.
+// the card (its ATR decoded into the card capabilities), selects the
+// protocol and sends two APDUs, printing each step.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Atr.h"
+#include "Commands.h"
 #include "DemoTransport.h"
 #include "Frame.h"
 #include "Smartcard.h"
@@ -50,68 +51,38 @@ std::string ProtocolNames(uint32_t mask) {
   return s.empty() ? " none" : s;
 }
 
-// Builds a frame of `type` with `payload` in the send buffer and exchanges it.
-NTSTATUS SendFrame(SmartcardExtension* ext, uint8_t type, const Bytes& payload) {
-  if (!payload.empty()) std::memcpy(ext->SendBuffer + ReaderHeaderSize, payload.data(), payload.size());
-  CCIDSetCCIDHeader(ext->SendBuffer, type, static_cast<uint32_t>(payload.size()),
-                    ext->DeviceData->SlotByte, 0, 0, 0);
-  ext->SendLength = static_cast<uint32_t>(payload.size()) + ReaderHeaderSize;
-  return CCID_ReadWrite(ext);
-}
-
-// Reader information (0x60): model text and firmware digits.
+// Reader information through the vendor call (code 0x101).
 bool ReaderInformation(SmartcardExtension* ext) {
-  const NTSTATUS status = SendFrame(ext, 0x60, {});
-  if (status != STATUS_SUCCESS || ext->ReplyBuffer[ReaderOffsetType] != 0x60 ||
-      ext->ReceivedLength < ReaderHeaderSize + ReaderInfoSize) {
+  uint8_t info[ReaderInfoSize] = {};
+  uint32_t length = 0;
+  SmartcardIoRequest& io = ext->SmartcardIoRequest;
+  io = {};
+  io.ReplyBuffer = info;
+  io.ReplyBufferSize = sizeof info;
+  io.ReplyLength = &length;
+  ext->DeviceData->VendorCode = VendorCodeReaderInfo;
+  const NTSTATUS status = CCID_SmartcardVender(ext);
+  if (status != STATUS_SUCCESS || length != ReaderInfoSize) {
     std::printf("reader information failed: 0x%08X\n", static_cast<unsigned>(status));
     return false;
   }
-  const uint8_t* info = ext->ReplyBuffer + ReaderHeaderSize;
-  std::memcpy(ext->DeviceData->ReaderInfoBlock, info, ReaderInfoSize);
-  ext->DeviceData->ReaderInfoOk = 1;
-  ext->DeviceData->FirmwareVersion = (info[12] - 0x30u) * 4096 + (info[13] - 0x30u) * 256 +
-                                     (info[14] - 0x30u) * 16 + (info[15] - 0x30u);
   std::string model;
-  for (int i = 4; i < 16 && info[i] != '-'; ++i) model += static_cast<char>(info[i]);
+  for (uint32_t i = 4; i < ReaderInfoSize && info[i] != '-'; ++i) model += static_cast<char>(info[i]);
   const bool present = CCIDIsCardPresent(ext->ReplyBuffer[ReaderOffsetStatus]);
-  std::printf("reader information: model \"%s\", firmware %.4s (version 0x%X), card %s\n",
+  std::printf("reader information: model \"%s\", firmware %.4s (version 0x%X), max IFSD %u, "
+              "%u data rates up to %u bit/s, card %s\n",
               model.c_str(), reinterpret_cast<const char*>(info + 12),
-              ext->DeviceData->FirmwareVersion, present ? "present" : "absent");
+              ext->DeviceData->FirmwareVersion, ext->ReaderCapabilities.MaxIFSD,
+              ext->ReaderCapabilities.DataRatesSupported.Entries,
+              ext->ReaderCapabilities.DataRate.Max, present ? "present" : "absent");
   ext->ReaderCapabilities.CurrentState = present ? CardStateSwallowed : CardStateAbsent;
   return present;
 }
 
-// Power off, power on, ATR into the card capabilities, capability update.
-bool PowerUp(SmartcardExtension* ext) {
-  SmartcardInitializeCardCapabilities(ext);
-  ext->CardCapabilities.PpsMode = 1;
-  SendFrame(ext, 0x63, {});
-  NTSTATUS status = SendFrame(ext, 0x62, {});
-  const uint8_t* frame = ext->ReplyBuffer;
-  if (status != STATUS_SUCCESS || frame[ReaderOffsetType] != 0x80 ||
-      !CCIDIsCommandSuccess(frame[ReaderOffsetStatus])) {
-    std::printf("power on failed: 0x%08X\n", static_cast<unsigned>(status));
-    return false;
-  }
-  const uint32_t n = ReaderFrameLength(frame);
-  if (n < 2 || n - 1 > sizeof ext->CardCapabilities.ATR || n + ReaderHeaderSize > ext->ReceivedLength) {
-    std::printf("power on: no usable ATR (%u payload bytes)\n", n);
-    return false;
-  }
-  CardCapabilities& caps = ext->CardCapabilities;
-  caps.ATRLength = static_cast<uint8_t>(n - 1);
-  std::memcpy(caps.ATR, frame + ReaderHeaderSize + 1, caps.ATRLength);
-  std::printf("power on: card type %u, ATR %s (%u bytes)\n", frame[ReaderHeaderSize],
-              Hex(caps.ATR, caps.ATRLength).c_str(), caps.ATRLength);
-
-  status = SmartcardUpdateCardCapabilities(ext);
-  if (status != STATUS_SUCCESS) {
-    std::printf("ATR refused: 0x%08X\n", static_cast<unsigned>(status));
-    return false;
-  }
+void PrintCapabilities(const SmartcardExtension* ext) {
+  const CardCapabilities& caps = ext->CardCapabilities;
   const BitRateEntry& d = BitRateAdjustment[caps.Dl];
-  std::printf("ATR decoded (PPS mode 1):\n");
+  std::printf("ATR decoded (PPS mode %u):\n", caps.PpsMode);
   std::printf("  convention          %s\n", caps.InversConvention ? "inverse" : "direct");
   std::string text;
   for (int i = 0; i < caps.HistoricalCount; ++i) {
@@ -128,7 +99,6 @@ bool PowerUp(SmartcardExtension* ext) {
   std::printf("  etu                 %u us\n", caps.etu);
   std::printf("  extra guard time N  %u (guard time %u us)\n", caps.N, caps.GT);
   std::printf("  protocols offered  %s\n", ProtocolNames(caps.ProtocolsOffered).c_str());
-  std::printf("  card state          %s\n", StateName(ext->ReaderCapabilities.CurrentState));
   if (caps.ProtocolsOffered & ProtocolT0) {
     std::printf("  T=0 WI, WWT         %u, %u us\n", caps.T0.WI, caps.T0.WT);
   }
@@ -136,18 +106,53 @@ bool PowerUp(SmartcardExtension* ext) {
     std::printf("  T=1 IFSC, CWT, BWT  %u, %u us, %u us (%s)\n", caps.T1.IFSC, caps.T1.CWT,
                 caps.T1.BWT, caps.T1.EDC ? "CRC" : "LRC");
   }
-  return true;
 }
 
-// One APDU under T=0: request, transfer block, reply.
-bool TransmitT0(SmartcardExtension* ext, const Bytes& apdu) {
+// Power up as the IFD handler does it: clear the capabilities, power with PPS
+// mode 1 (the ATR decoded on the way), then PPS and protocol parameters.
+bool PowerUp(SmartcardExtension* ext) {
+  uint8_t atr[100];
+  uint32_t length = 0;
+  SmartcardInitializeCardCapabilities(ext);
+  SmartcardIoRequest& io = ext->SmartcardIoRequest;
+  io = {};
+  io.ReplyBuffer = atr;
+  io.ReplyBufferSize = sizeof atr;
+  io.ReplyLength = &length;
+  ext->DeviceData->PowerMode = PowerModeUp;
+  ext->CardCapabilities.PpsMode = 1;
+  NTSTATUS status = CCID_SmartcardPower(ext);
+  if (status != STATUS_SUCCESS) {
+    std::printf("power up failed: 0x%08X\n", static_cast<unsigned>(status));
+    return false;
+  }
+  const CardCapabilities& caps = ext->CardCapabilities;
+  std::printf("power up: ATR %s (%u bytes), card state %s\n", Hex(caps.ATR, caps.ATRLength).c_str(),
+              caps.ATRLength, StateName(ext->ReaderCapabilities.CurrentState));
+  PrintCapabilities(ext);
+
+  uint32_t protocol = 0;
+  io.ReplyBuffer = reinterpret_cast<uint8_t*>(&protocol);
+  io.ReplyBufferSize = sizeof protocol;
+  io.MinorCode = caps.ProtocolsOffered;
+  status = CCID_SmartcardSetProtocol(ext, 1, static_cast<uint8_t>((caps.PtsFl << 4) | caps.PtsDl));
+  std::printf("set protocol: 0x%08X, Fi/Di in force %u/%u, current protocol%s, card state %s\n",
+              static_cast<unsigned>(status), caps.Fl, caps.Dl,
+              ProtocolNames(caps.CurrentProtocol).c_str(),
+              StateName(ext->ReaderCapabilities.CurrentState));
+  return status == STATUS_SUCCESS;
+}
+
+// One APDU with the {protocol, 8} request header of the current protocol.
+bool Transmit(SmartcardExtension* ext, const Bytes& apdu) {
+  const uint32_t header[2] = {ext->CardCapabilities.CurrentProtocol, ProtocolHeaderSize};
   Bytes request(ProtocolHeaderSize);
-  const uint32_t header[2] = {ProtocolT0, ProtocolHeaderSize};
   std::memcpy(request.data(), header, sizeof header);
   request.insert(request.end(), apdu.begin(), apdu.end());
-  Bytes reply(ProtocolHeaderSize + 258);
+  Bytes reply(SmartcardBufferSize);
   uint32_t replyLength = 0;
   SmartcardIoRequest& io = ext->SmartcardIoRequest;
+  io = {};
   io.RequestBuffer = request.data();
   io.RequestLength = static_cast<uint32_t>(request.size());
   io.ReplyBuffer = reply.data();
@@ -155,70 +160,37 @@ bool TransmitT0(SmartcardExtension* ext, const Bytes& apdu) {
   io.ReplyLength = &replyLength;
 
   std::printf("APDU %s\n", Hex(apdu).c_str());
-  ext->SendLength = ReaderHeaderSize;
-  NTSTATUS status = SmartcardT0Request(ext);
-  if (status == STATUS_SUCCESS) {
-    CCIDSetCCIDHeader(ext->SendBuffer, 0x6F, ext->SendLength - ReaderHeaderSize, 0, 0, 0, 0);
-    status = CCID_ReadWrite(ext);
-  }
-  if (status == STATUS_SUCCESS && !CCIDIsCommandSuccess(ext->ReplyBuffer[ReaderOffsetStatus])) {
-    std::printf("  transfer failed, error byte 0x%02X\n", ext->ReplyBuffer[ReaderOffsetError]);
-    return false;
-  }
-  if (status == STATUS_SUCCESS) {
-    // The card's answer is the payload behind the frame header.
-    const uint32_t n = ReaderFrameLength(ext->ReplyBuffer);
-    if (n + ReaderHeaderSize > ext->ReceivedLength) {
-      status = STATUS_DEVICE_PROTOCOL_ERROR;
-    } else {
-      uint8_t* frame = ext->ReplyBuffer;
-      const uint32_t size = ext->ReplyBufferSize;
-      ext->ReplyBuffer = frame + ReaderHeaderSize;
-      ext->ReplyBufferSize = size - ReaderHeaderSize;
-      ext->ReceivedLength = n;
-      status = SmartcardT0Reply(ext);
-      ext->ReplyBuffer = frame;
-      ext->ReplyBufferSize = size;
-    }
-  }
-  if (status != STATUS_SUCCESS) {
+  const NTSTATUS status = CCID_SmartcardTransmit(ext);
+  if (status != STATUS_SUCCESS || replyLength < ProtocolHeaderSize) {
     std::printf("  failed: 0x%08X\n", static_cast<unsigned>(status));
     return false;
   }
-  std::printf("  -> %s\n", Hex(reply.data() + ProtocolHeaderSize, replyLength - ProtocolHeaderSize).c_str());
+  std::printf("  -> %s\n",
+              Hex(reply.data() + ProtocolHeaderSize, replyLength - ProtocolHeaderSize).c_str());
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  bool inverse = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--inverse") == 0) {
-      inverse = true;
-    } else {
-      std::fprintf(stderr, "usage: %s [--inverse]\n", argv[0]);
-      return 2;
-    }
-  }
-
+// One reader with one card: the whole road from the reader information to
+// two APDUs.
+bool RunCard(const char* name, std::shared_ptr<vqsim::Card> card) {
   vqsim::SimReader sim;
-  sim.InsertCard(inverse ? std::shared_ptr<vqsim::Card>(vqsim::InverseCard())
-                         : std::shared_ptr<vqsim::Card>(vqsim::T0Card()));
+  sim.InsertCard(std::move(card));
   DemoAttachReader(&sim);
-  std::printf("engine: Mac OS X build, simulated reader %04X:%04X, %s card\n", sim.VendorId(),
-              sim.ProductId(), inverse ? "inverse-convention T=0" : "T=0");
+  std::printf("== simulated reader %04X:%04X, card: %s (engine: Mac OS X build)\n",
+              sim.VendorId(), sim.ProductId(), name);
 
   // The record as the IFD handler sets it up.
   static SmartcardExtension ext;
   static ReaderDeviceData dev;
+  ext = {};
+  dev = {};
   ext.Version = SmartcardExtensionVersion;
   ext.SendBufferSize = SmartcardBufferSize;
   ext.ReplyBufferSize = SmartcardBufferSize;
   ext.DeviceData = &dev;
   if (SmartcardInitialize(&ext) != STATUS_SUCCESS) {
     std::printf("SmartcardInitialize failed\n");
-    return 1;
+    return false;
   }
   ReaderCapabilities& rc = ext.ReaderCapabilities;
   rc.SupportedProtocols = ProtocolT0 | ProtocolT1;
@@ -230,14 +202,53 @@ int main(int argc, char** argv) {
   rc.CurrentState = CardStateUnknown;
   dev.ReadTimeout = 10000;
 
-  int result = 1;
-  if (ReaderInformation(&ext) && PowerUp(&ext)) {
-    // Protocol selection is the command layer's; here T=0 is simply taken.
-    ext.CardCapabilities.CurrentProtocol = ProtocolT0;
-    const bool ok = TransmitT0(&ext, {0x00, 0xA4, 0x04, 0x00, 0x07, 0xF0, 0x56, 0x51, 0x55, 0x53, 0x42, 0x01}) &&
-                    TransmitT0(&ext, {0x00, 0x84, 0x00, 0x00, 0x08});
-    result = ok ? 0 : 1;
-  }
+  const bool ok = ReaderInformation(&ext) && PowerUp(&ext) &&
+                  Transmit(&ext, {0x00, 0xA4, 0x04, 0x00, 0x07, 0xF0, 0x56, 0x51, 0x55, 0x53,
+                                  0x42, 0x01}) &&
+                  Transmit(&ext, {0x00, 0x84, 0x00, 0x00, 0x08});
   SmartcardExit(&ext);
-  return result;
+  DemoAttachReader(nullptr);
+  std::printf("\n");
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--card") == 0 && i + 1 < argc) {
+      only = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--card t0|t1|t1-crc|inverse]\n", argv[0]);
+      return 2;
+    }
+  }
+  struct Choice {
+    const char* kind;
+    const char* name;
+    std::shared_ptr<vqsim::Card> (*make)();
+  };
+  const Choice choices[] = {
+      {"t0", "T=0", [] { return std::shared_ptr<vqsim::Card>(vqsim::T0Card()); }},
+      {"t1", "T=1", [] { return std::shared_ptr<vqsim::Card>(vqsim::T1Card()); }},
+      {"t1-crc", "T=1 (CRC)", [] { return std::shared_ptr<vqsim::Card>(vqsim::T1CrcCard()); }},
+      {"inverse", "inverse-convention T=0",
+       [] { return std::shared_ptr<vqsim::Card>(vqsim::InverseCard()); }},
+  };
+  bool ok = true;
+  bool ran = false;
+  for (const Choice& c : choices) {
+    const bool wanted = only.empty() ? (std::strcmp(c.kind, "t0") == 0 ||
+                                        std::strcmp(c.kind, "t1") == 0)
+                                     : only == c.kind;
+    if (!wanted) continue;
+    ran = true;
+    ok = RunCard(c.name, c.make()) && ok;
+  }
+  if (!ran) {
+    std::fprintf(stderr, "unknown card kind: %s\n", only.c_str());
+    return 2;
+  }
+  return ok ? 0 : 1;
 }
