@@ -172,6 +172,10 @@ TEST_F(ExchangeTest, ChunkLayouts) {
     EXPECT_EQ(reader.stats().reads, c.reads);
     ASSERT_EQ(link.written.size(), 1u);
     EXPECT_EQ(link.written[0], Bytes(ext->SendBuffer, ext->SendBuffer + 10));
+#if VQ_BUILD_CE
+    // Written from the transfer area it was copied into.
+    EXPECT_EQ(Bytes(reader.dev()->TransferArea, reader.dev()->TransferArea + 10), link.written[0]);
+#endif
     EXPECT_TRUE(link.chunks.empty());
   }
 }
