@@ -1,0 +1,200 @@
+"""pcscd loads the ifdhandler bundle and drives simulated readers; real
+clients (pyscard, pcsc_scan, opensc-tool) use them.
+
+Run one case per process (libpcsclite keeps the first socket name it saw):
+  python3 test_pcscd.py BUNDLE_SO VQREADER_SIM Case.test_name
+"""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+from pcscd_harness import Daemon, wait_for
+
+BUNDLE = None
+SIM = None
+READER = "TERVANE VQ480T 00 00"
+
+# Applet commands of the simulated cards.
+SELECT = [0x00, 0xA4, 0x04, 0x00, 0x07, 0xF0, 0x56, 0x51, 0x55, 0x53, 0x42, 0x01]
+SELECT_UNKNOWN = [0x00, 0xA4, 0x04, 0x00, 0x03, 0x01, 0x02, 0x03]
+
+
+def challenge(le):
+    return [0x00, 0x84, 0x00, 0x00, le & 0xFF]
+
+
+def echo(data, le=None):
+    apdu = [0x80, 0xEE, 0x00, 0x00, len(data)] + list(data)
+    return apdu + ([le] if le is not None else [])
+
+
+def hexstr(b):
+    return "".join("%02X" % x for x in b)
+
+
+class PcscdCase(unittest.TestCase):
+    readers = [["--card", "t1"]]
+
+    def setUp(self):
+        self.daemon = Daemon(BUNDLE, SIM, self.readers)
+        self.addCleanup(self.daemon.stop)
+        from smartcard import scard
+        self.scard = scard
+        rv, self.ctx = scard.SCardEstablishContext(scard.SCARD_SCOPE_USER)
+        self.assertEqual(rv, 0, scard.SCardGetErrorMessage(rv))
+        self.addCleanup(scard.SCardReleaseContext, self.ctx)
+        self.wait_state(READER, scard.SCARD_STATE_PRESENT)
+
+    def fail_with_log(self, message):
+        self.fail(message + "\n--- pcscd log ---\n" + self.daemon.daemon_log())
+
+    def wait_state(self, reader, wanted, timeout=5):
+        """Waits until the reader's state has the bit `wanted`."""
+        s = self.scard
+        deadline = time.monotonic() + timeout
+        state = s.SCARD_STATE_UNAWARE
+        while time.monotonic() < deadline:
+            rv, states = s.SCardGetStatusChange(self.ctx, 500, [(reader, state)])
+            if rv == 0:
+                state = states[0][1] & ~s.SCARD_STATE_CHANGED
+                if state & wanted:
+                    return states[0]
+            elif rv != s.SCARD_E_TIMEOUT:
+                self.fail_with_log("SCardGetStatusChange: " + s.SCardGetErrorMessage(rv))
+        self.fail_with_log("reader %r never reached state 0x%x" % (reader, wanted))
+
+    def connect(self, protocol, reader=READER):
+        s = self.scard
+        rv, card, active = s.SCardConnect(self.ctx, reader, s.SCARD_SHARE_SHARED, protocol)
+        if rv != 0:
+            self.fail_with_log("SCardConnect: " + s.SCardGetErrorMessage(rv))
+        self.addCleanup(s.SCardDisconnect, card, s.SCARD_LEAVE_CARD)
+        self.assertEqual(active, protocol)
+        return card
+
+    def transmit(self, card, protocol, apdu):
+        s = self.scard
+        rv, answer = s.SCardTransmit(card, protocol, apdu)
+        if rv != 0:
+            self.fail_with_log("SCardTransmit: " + s.SCardGetErrorMessage(rv))
+        return answer
+
+    def atr_of(self, card):
+        s = self.scard
+        rv, reader, state, protocol, atr = s.SCardStatus(card)
+        self.assertEqual(rv, 0)
+        return atr
+
+
+class T0Card(PcscdCase):
+    readers = [["--card", "t0"]]
+
+    def test_atr_and_apdus(self):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T0)
+        atr = self.atr_of(card)
+        self.assertEqual(atr[0], 0x3B)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T0, SELECT), [0x90, 0x00])
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T0, SELECT_UNKNOWN), [0x6A, 0x82])
+        answer = self.transmit(card, s.SCARD_PROTOCOL_T0, challenge(8))
+        self.assertEqual(len(answer), 10)
+        self.assertEqual(answer[-2:], [0x90, 0x00])
+        # The ATR attribute is the ATR of the connection.
+        rv, attr = s.SCardGetAttrib(card, s.SCARD_ATTR_ATR_STRING)
+        self.assertEqual(rv, 0)
+        self.assertEqual(attr, atr)
+
+    def test_reconnect_with_reset(self):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T0)
+        rv, active = s.SCardReconnect(card, s.SCARD_SHARE_SHARED, s.SCARD_PROTOCOL_T0,
+                                      s.SCARD_RESET_CARD)
+        self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        self.assertEqual(active, s.SCARD_PROTOCOL_T0)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T0, SELECT), [0x90, 0x00])
+
+
+class T1Card(PcscdCase):
+    readers = [["--card", "t1"]]
+
+    def test_apdus(self):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+        rv, attr = s.SCardGetAttrib(card, s.SCARD_ATTR_ATR_STRING)
+        self.assertEqual(rv, 0)
+        self.assertEqual(attr, self.atr_of(card))
+
+    def test_long_command_and_answer(self):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        data = [(i * 7) & 0xFF for i in range(250)]
+        command = echo(data)
+        self.assertEqual(len(command), 255)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, command), data + [0x90, 0x00])
+        answer = self.transmit(card, s.SCARD_PROTOCOL_T1, challenge(0))
+        self.assertEqual(len(answer), 256 + 2)
+        self.assertEqual(answer[-2:], [0x90, 0x00])
+        data = list(range(255))
+        answer = self.transmit(card, s.SCARD_PROTOCOL_T1, echo(data, 0))
+        self.assertEqual(answer, data + [0x90, 0x00])
+
+    def test_reconnect_with_reset(self):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        rv, active = s.SCardReconnect(card, s.SCARD_SHARE_SHARED, s.SCARD_PROTOCOL_T1,
+                                      s.SCARD_RESET_CARD)
+        self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+
+    def test_removal_and_insertion(self):
+        s = self.scard
+        self.daemon.sims[0].remove_card()
+        self.wait_state(READER, s.SCARD_STATE_EMPTY)
+        rv, card, active = s.SCardConnect(self.ctx, READER, s.SCARD_SHARE_SHARED,
+                                          s.SCARD_PROTOCOL_T1)
+        self.assertEqual(rv, s.SCARD_E_NO_SMARTCARD, s.SCardGetErrorMessage(rv))
+        self.daemon.sims[0].insert_card()
+        self.wait_state(READER, s.SCARD_STATE_PRESENT)
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+
+
+class Tools(PcscdCase):
+    readers = [["--card", "t1", "--location", "0x14100000"],
+               ["--card", "t0", "--location", "0x14200000"]]
+
+    def run_tool(self, args):
+        r = subprocess.run(args, env=self.daemon.client_env(), capture_output=True, text=True,
+                           timeout=30)
+        return r.returncode, r.stdout + r.stderr
+
+    def test_two_readers_listed(self):
+        s = self.scard
+        rv, readers = s.SCardListReaders(self.ctx, [])
+        self.assertEqual(rv, 0)
+        self.assertEqual(readers, [READER, "TERVANE VQ480T 2 01 00"])
+        code, out = self.run_tool(["pcsc_scan", "-r"])
+        self.assertEqual(code, 0, out)
+        self.assertIn(READER, out)
+
+    def test_opensc_tool(self):
+        code, out = self.run_tool(["opensc-tool", "--list-readers"])
+        self.assertEqual(code, 0, out)
+        self.assertIn("TERVANE VQ480T", out)
+        code, out = self.run_tool(["opensc-tool", "-r", "0", "--atr"])
+        self.assertEqual(code, 0, out)
+        self.assertRegex(out.lower(), r"3b[: ]")
+
+    def test_pcsc_scan_sees_the_card(self):
+        code, out = self.run_tool(["pcsc_scan", "-n", "-t", "2"])
+        self.assertIn(READER, out)
+        self.assertIn("Card inserted", out)
+
+
+if __name__ == "__main__":
+    BUNDLE, SIM = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
