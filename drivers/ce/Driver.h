@@ -1,0 +1,50 @@
+// Internals of the Windows CE stream driver: the device block, the device
+// table, reader set-up and tear-down, the card-status thread.
+#pragma once
+
+#include <usbdi.h>
+#include <windows.h>
+
+#include "SmartcardExtension.h"
+
+// The reader family's USB ids.
+constexpr DWORD ReaderVendorId = 0xF1E5;
+constexpr DWORD ReaderProductId = 0x0480;
+
+constexpr uint32_t MaxReaders = 4;
+constexpr uint32_t ReaderNameChars = 80;  // wide characters, terminating zero included
+
+// One allocation per reader: the context and its device part.
+struct ReaderDeviceBlock {
+  SmartcardExtension Extension;
+  ReaderDeviceData DeviceData;
+};
+
+// Driver-wide state.
+extern SmartcardExtension* DeviceTable[MaxReaders];
+extern uint32_t UnitCounter;
+
+// Run state, read and written across threads.
+uint32_t GetRunState(const ReaderDeviceData* DeviceData);
+void SetRunState(ReaderDeviceData* DeviceData, uint32_t State);
+
+void DeviceTableLockInit();
+BOOL DeviceTableAdd(SmartcardExtension* SmartcardExtension);
+BOOL DeviceTableRemove(SmartcardExtension* SmartcardExtension);
+BOOL DeviceTableAcquire(SmartcardExtension* SmartcardExtension);
+void DeviceTableRelease(SmartcardExtension* SmartcardExtension);
+
+void ReadActiveKey(LPCWSTR Path, WCHAR* DeviceName, DWORD DeviceNameBytes, LPVOID* ClientInfo);
+SmartcardExtension* InitReaderDevice(LPCWSTR Path);
+void BuildReaderName(SmartcardExtension* SmartcardExtension, WCHAR* Name, DWORD NameChars);
+NTSTATUS IntroduceReader(LPCWSTR ReaderName, LPCWSTR DeviceName);
+NTSTATUS ForgetReader(LPCWSTR ReaderName);
+DWORD CardStatusThread(LPVOID DeviceBlock);
+void PollCardStatus(SmartcardExtension* SmartcardExtension);
+void TearDownReaderDevice(SmartcardExtension* SmartcardExtension);
+
+BOOL UsbDeviceNotify(LPVOID lpvNotifyParameter, DWORD dwCode, LPDWORD* dwInfo1, LPDWORD* dwInfo2,
+                     LPDWORD* dwInfo3, LPDWORD* dwInfo4);
+
+DWORD BulkReadComplete(LPVOID lpvNotifyParameter);
+DWORD InterruptReadComplete(LPVOID lpvNotifyParameter);

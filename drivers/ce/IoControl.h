@@ -1,0 +1,86 @@
+// The smart-card I/O control layer: every I/O control call on an open
+// reader goes through SmartcardIoctlDispatch under the reader lock.
+#pragma once
+
+#include <windows.h>
+
+#include "Commands.h"
+#include "SmartcardExtension.h"
+
+// Smart-card I/O control codes: SCARD_CTL_CODE(n) = 0x310000 + 4 n.
+#define SCARD_CTL_CODE(code) CTL_CODE(FILE_DEVICE_SMARTCARD, (code), METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_SMARTCARD_POWER SCARD_CTL_CODE(1)
+#define IOCTL_SMARTCARD_GET_ATTRIBUTE SCARD_CTL_CODE(2)
+#define IOCTL_SMARTCARD_SET_ATTRIBUTE SCARD_CTL_CODE(3)
+#define IOCTL_SMARTCARD_CONFISCATE SCARD_CTL_CODE(4)
+#define IOCTL_SMARTCARD_TRANSMIT SCARD_CTL_CODE(5)
+#define IOCTL_SMARTCARD_EJECT SCARD_CTL_CODE(6)
+#define IOCTL_SMARTCARD_SWALLOW SCARD_CTL_CODE(7)
+#define IOCTL_SMARTCARD_IS_PRESENT SCARD_CTL_CODE(10)
+#define IOCTL_SMARTCARD_IS_ABSENT SCARD_CTL_CODE(11)
+#define IOCTL_SMARTCARD_SET_PROTOCOL SCARD_CTL_CODE(12)
+#define IOCTL_SMARTCARD_GET_STATE SCARD_CTL_CODE(14)
+#define IOCTL_SMARTCARD_CANCEL_TRACKING SCARD_CTL_CODE(16)
+#define IOCTL_SMARTCARD_RESET_TRACKING SCARD_CTL_CODE(17)
+// IOCTL_SMARTCARD_VENDOR_ESCAPE (0x312000) and IOCTL_SMARTCARD_VENDOR_INFO
+// (0x312004) come with the reader commands.
+#define IOCTL_SMARTCARD_VENDOR_BIT 0x2000u
+
+// Power actions (minor code of IOCTL_SMARTCARD_POWER).
+#define SCARD_POWER_DOWN 0u
+#define SCARD_COLD_RESET 1u
+#define SCARD_WARM_RESET 2u
+
+#define SCARD_PROTOCOL_DEFAULT 0x80000000u
+
+// Attribute tags.
+#define SCARD_ATTR_VENDOR_NAME 0x10100u
+#define SCARD_ATTR_VENDOR_IFD_TYPE 0x10101u
+#define SCARD_ATTR_VENDOR_IFD_VERSION 0x10102u
+#define SCARD_ATTR_VENDOR_IFD_SERIAL_NO 0x10103u
+#define SCARD_ATTR_CHANNEL_ID 0x20110u
+#define SCARD_ATTR_PROTOCOL_TYPES 0x30120u
+#define SCARD_ATTR_DEFAULT_CLK 0x30121u
+#define SCARD_ATTR_MAX_CLK 0x30122u
+#define SCARD_ATTR_DEFAULT_DATA_RATE 0x30123u
+#define SCARD_ATTR_MAX_DATA_RATE 0x30124u
+#define SCARD_ATTR_MAX_IFSD 0x30125u
+#define SCARD_ATTR_POWER_MGMT_SUPPORT 0x40131u
+#define SCARD_ATTR_CHARACTERISTICS 0x60150u
+#define SCARD_ATTR_CURRENT_PROTOCOL_TYPE 0x80201u
+#define SCARD_ATTR_CURRENT_CLK 0x80202u
+#define SCARD_ATTR_CURRENT_F 0x80203u
+#define SCARD_ATTR_CURRENT_D 0x80204u
+#define SCARD_ATTR_CURRENT_N 0x80205u
+#define SCARD_ATTR_CURRENT_W 0x80206u
+#define SCARD_ATTR_CURRENT_IFSC 0x80207u
+#define SCARD_ATTR_CURRENT_IFSD 0x80208u
+#define SCARD_ATTR_CURRENT_BWT 0x80209u
+#define SCARD_ATTR_CURRENT_CWT 0x8020Au
+#define SCARD_ATTR_CURRENT_EBC_ENCODING 0x8020Bu
+#define SCARD_ATTR_ICC_PRESENCE 0x90300u
+#define SCARD_ATTR_ICC_INTERFACE_STATUS 0x90301u
+#define SCARD_ATTR_ATR_STRING 0x90303u
+#define SCARD_ATTR_ICC_TYPE_PER_ATR 0x90304u
+#define SCARD_ATTR_DEVICE_UNIT 0x7FFF0001u
+#define SCARD_ATTR_SUPRESS_T1_IFS_REQUEST 0x7FFF0007u
+
+#ifndef STATUS_CANCELLED
+#define STATUS_CANCELLED VQ_NTSTATUS(0xC0000120u)
+#endif
+#ifndef STATUS_INVALID_DEVICE_STATE
+#define STATUS_INVALID_DEVICE_STATE VQ_NTSTATUS(0xC0000184u)
+#endif
+
+NTSTATUS SmartcardIoctlDispatch(SmartcardExtension* SmartcardExtension, DWORD IoControlCode,
+                                PBYTE InputBuffer, DWORD InputLength, PBYTE OutputBuffer,
+                                DWORD OutputSize, PDWORD ReturnedLength);
+NTSTATUS SmartcardIoctlExecute(SmartcardExtension* SmartcardExtension);
+void CompleteCardTracking(SmartcardExtension* SmartcardExtension);
+DWORD MapStatusToWin32(NTSTATUS Status);
+
+// Sizes of the two status map tables.
+constexpr uint32_t StatusMapTableC000Size = 711;
+constexpr uint32_t StatusMapTable8000Size = 39;
+extern const uint16_t StatusMapTableC000[StatusMapTableC000Size];
+extern const uint16_t StatusMapTable8000[StatusMapTable8000Size];

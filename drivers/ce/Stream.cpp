@@ -1,0 +1,122 @@
+// The stream interface (prefix VQU) that the device manager and the
+// smart-card subsystem call.
+#include "Driver.h"
+#include "Frame.h"
+#include "IoControl.h"
+#include "VQRDCE.h"
+
+namespace {
+
+constexpr DWORD CloseCancelRounds = 2;
+constexpr DWORD CloseCancelSleepMs = 10;
+
+SmartcardExtension* Context(DWORD_PTR handle) { return reinterpret_cast<SmartcardExtension*>(handle); }
+
+DWORD NoTransfer() { return 0; }
+void NoPowerChange() {}
+
+}  // namespace
+
+DWORD_PTR VQU_Init(LPCWSTR pContext, LPCVOID) {
+  GlobalSeqNum = 0;
+  SmartcardExtension* ext = InitReaderDevice(pContext);
+  if (ext == NULL) return 0;
+  if (!DeviceTableAdd(ext)) {
+    TearDownReaderDevice(ext);
+    return 0;
+  }
+  return reinterpret_cast<DWORD_PTR>(ext);
+}
+
+BOOL VQU_Deinit(DWORD_PTR hDeviceContext) {
+  SmartcardExtension* ext = Context(hDeviceContext);
+  VQU_Close(hDeviceContext);
+  TearDownReaderDevice(ext);
+  return TRUE;
+}
+
+DWORD_PTR VQU_Open(DWORD_PTR hDeviceContext, DWORD, DWORD) {
+  SmartcardExtension* ext = Context(hDeviceContext);
+  if (!DeviceTableAcquire(ext)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return 0;
+  }
+  DWORD_PTR result = 0;
+  ReaderOsRecord* os = ext->OsData;
+  EnterCriticalSection(&os->ReaderLock);
+  if (GetRunState(ext->DeviceData) == RunStateAttached) {
+    CardCapabilities& card = ext->CardCapabilities;
+    const ClockRateEntry* clockRates = card.ClockRateConversion;
+    const BitRateEntry* bitRates = card.BitRateAdjustment;
+    memset(&card, 0, sizeof(card));
+    card.ClockRateConversion = clockRates;
+    card.BitRateAdjustment = bitRates;
+    SetRunState(ext->DeviceData, RunStateOpen);
+    result = hDeviceContext;
+  } else {
+    SetLastError(ERROR_SHARING_VIOLATION);
+  }
+  LeaveCriticalSection(&os->ReaderLock);
+  DeviceTableRelease(ext);
+  return result;
+}
+
+BOOL VQU_Close(DWORD_PTR hOpenContext) {
+  SmartcardExtension* ext = Context(hOpenContext);
+  if (!DeviceTableAcquire(ext)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return FALSE;
+  }
+  ReaderDeviceData* dev = ext->DeviceData;
+  ReaderOsRecord* os = ext->OsData;
+  EnterCriticalSection(&os->ReaderLock);
+  if (GetRunState(dev) != RunStateOpen) {
+    LeaveCriticalSection(&os->ReaderLock);
+    DeviceTableRelease(ext);
+    SetLastError(ERROR_BAD_DEVICE);
+    return FALSE;
+  }
+  SetRunState(dev, RunStateAttached);
+  // Another call in progress (a card-tracking wait) is cancelled.
+  for (DWORD round = 0; round < CloseCancelRounds &&
+                        InterlockedCompareExchange(&dev->RefCount, 0, 0) > 1;
+       ++round) {
+    SmartcardIoctlDispatch(ext, IOCTL_SMARTCARD_CANCEL_TRACKING, NULL, 0, NULL, 0, NULL);
+    Sleep(CloseCancelSleepMs);
+  }
+  if (ext->ReaderCapabilities.CurrentState >= CardStateSwallowed) {
+    ext->ReaderCapabilities.CurrentState = CardStateSwallowed;
+    ext->CardCapabilities.ATRLength = 0;
+  }
+  LeaveCriticalSection(&os->ReaderLock);
+  DeviceTableRelease(ext);
+  return TRUE;
+}
+
+BOOL VQU_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwLenIn, PBYTE pBufOut,
+                   DWORD dwLenOut, PDWORD pdwActualOut) {
+  SmartcardExtension* ext = Context(hOpenContext);
+  if (!DeviceTableAcquire(ext)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return FALSE;
+  }
+  if (GetRunState(ext->DeviceData) != RunStateOpen) {
+    DeviceTableRelease(ext);
+    return FALSE;
+  }
+  const NTSTATUS status =
+      SmartcardIoctlDispatch(ext, dwCode, pBufIn, dwLenIn, pBufOut, dwLenOut, pdwActualOut);
+  DeviceTableRelease(ext);
+  return status == STATUS_SUCCESS ? TRUE : FALSE;
+}
+
+DWORD VQU_Read(DWORD_PTR, LPVOID, DWORD) { return NoTransfer(); }
+DWORD VQU_Write(DWORD_PTR, LPCVOID, DWORD) { return NoTransfer(); }
+DWORD VQU_Seek(DWORD_PTR, LONG, DWORD) { return NoTransfer(); }
+void VQU_PowerUp(DWORD_PTR) { NoPowerChange(); }
+void VQU_PowerDown(DWORD_PTR) { NoPowerChange(); }
+
+BOOL DllMain(HINSTANCE hInstDll, DWORD dwReason, LPVOID) {
+  if (dwReason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(hInstDll);
+  return TRUE;
+}
