@@ -4,7 +4,7 @@
 
 #include "Transport.h"
 
-uint8_t GlobalSeqNum = 0;
+std::atomic<uint8_t> GlobalSeqNum{0};
 
 uint32_t ReaderFrameLength(const uint8_t* frame) {
   return (uint32_t{frame[1]} << 24) | (uint32_t{frame[2]} << 16) | (uint32_t{frame[3]} << 8) |
@@ -19,7 +19,7 @@ static void WriteHeader(uint8_t* buffer, uint8_t type, uint32_t length, uint8_t 
   buffer[3] = static_cast<uint8_t>(length >> 8);
   buffer[4] = static_cast<uint8_t>(length);
   buffer[ReaderOffsetSlot] = slot;
-  buffer[ReaderOffsetSequence] = GlobalSeqNum++;
+  buffer[ReaderOffsetSequence] = GlobalSeqNum.fetch_add(1, std::memory_order_relaxed);
   buffer[7] = p1;
   buffer[8] = p2;
   buffer[9] = p3;
@@ -119,7 +119,9 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
   }
 #endif
 
-  const uint8_t sequence = static_cast<uint8_t>(GlobalSeqNum - 1);
+  // The answer carries the sequence number of the frame just sent: the last
+  // header built for this reader (another reader may have built one since).
+  const uint8_t sequence = ext->SendBuffer[ReaderOffsetSequence];
   uint8_t chunk[ReaderReadChunk];
   uint64_t expected = ReaderHeaderSize;
   bool firstChunk = true;

@@ -3,6 +3,8 @@
 // and collects the answer.
 #pragma once
 
+#include <atomic>
+
 #include "SmartcardExtension.h"
 
 // Wire layout of the header (both directions); multi-byte fields are most
@@ -41,9 +43,10 @@ constexpr uint32_t ReadTimeoutInitial = 10000;
 constexpr uint32_t ReadTimeoutCommand = 60000;
 constexpr uint32_t ReadTimeoutStatus = 2000;
 
-// Sequence counter, one per loaded driver, shared by all readers. Each
-// header built takes its value and increments it (wrapping 255 -> 0).
-extern uint8_t GlobalSeqNum;
+// Sequence counter, one per loaded driver, shared by all readers and taken
+// without a lock. Each header built takes its value and increments it
+// (wrapping 255 -> 0).
+extern std::atomic<uint8_t> GlobalSeqNum;
 
 // Payload length of the frame at Frame (bytes 1-4, most significant first).
 uint32_t ReaderFrameLength(const uint8_t* Frame);

@@ -49,7 +49,7 @@ TEST_F(ExchangeTest, HeaderLayoutAndCounter) {
   vqtest::EngineReader::SetSequence(0x41);
   const uint8_t seq = Prepare(0x6F, {0xAA, 0xBB});
   EXPECT_EQ(seq, 0x41);
-  EXPECT_EQ(GlobalSeqNum, 0x42);
+  EXPECT_EQ(GlobalSeqNum.load(), 0x42);
   EXPECT_EQ(Bytes(ext->SendBuffer, ext->SendBuffer + 12),
             (Bytes{0x6F, 0, 0, 0, 2, 0, 0x41, 0, 0, 0, 0xAA, 0xBB}));
   EXPECT_EQ(ext->SendLength, 12u);
@@ -58,7 +58,7 @@ TEST_F(ExchangeTest, HeaderLayoutAndCounter) {
   vqtest::EngineReader::SetSequence(255);
   Prepare(0x60);
   EXPECT_EQ(ext->SendBuffer[ReaderOffsetSequence], 255);
-  EXPECT_EQ(GlobalSeqNum, 0);
+  EXPECT_EQ(GlobalSeqNum.load(), 0);
 
   // Lengths go most significant byte first.
   Prepare(0x6B, {});
@@ -178,6 +178,17 @@ TEST_F(ExchangeTest, ChunkLayouts) {
 #endif
     EXPECT_TRUE(link.chunks.empty());
   }
+}
+
+TEST_F(ExchangeTest, AnotherReaderTakesANumberMeanwhile) {
+  // The counter is shared by all readers: while this exchange waits, another
+  // reader builds a header. The scan still looks for this frame's number.
+  const uint8_t seq = Prepare(0x60);
+  const Bytes answer = ReplyFrame(0x60, seq, 0x01, Filled(16, 1));
+  link.chunks = {Concat(ReplyFrame(0x80, seq - 1, 0x00, {0x90, 0x00}), answer)};
+  link.onWrite = [] { GlobalSeqNum.fetch_add(1); };
+  ASSERT_EQ(CCID_ReadWrite(ext), STATUS_SUCCESS);
+  EXPECT_EQ(Received(), answer);
 }
 
 TEST_F(ExchangeTest, FailuresEndWithAStatus) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "vqsim/UsbLink.h"
@@ -42,12 +43,14 @@ class ScriptedLink : public vqsim::UsbLink {
   std::deque<Bytes> chunks;            // what the next bulk-in reads return
   std::vector<Bytes> written;          // bulk-out transfers, in order
   vqsim::LinkStatus writeStatus = vqsim::LinkStatus::Ok;
+  std::function<void()> onWrite;       // runs after each bulk-out transfer
 
   uint16_t VendorId() const override { return 0xF1E5; }
   uint16_t ProductId() const override { return 0x0480; }
   uint32_t LocationId() const override { return 1; }
   vqsim::LinkStatus BulkOut(const uint8_t* data, size_t len) override {
     written.emplace_back(data, data + len);
+    if (onWrite) onWrite();
     return writeStatus;
   }
   vqsim::LinkStatus BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t) override {

@@ -84,7 +84,7 @@ TEST_F(SimExchangeTest, FrameLayerFaults) {
     EXPECT_EQ(reader.stats().reads, c.reads);
     EXPECT_EQ(sim.PendingTransfers(), 0u);
   }
-  EXPECT_EQ(GlobalSeqNum, 21);
+  EXPECT_EQ(GlobalSeqNum.load(), 21);
 }
 
 TEST_F(SimExchangeTest, MuteReaderEndsWithTransportStatus) {
