@@ -71,9 +71,9 @@ void CFRelease(CFTypeRef cf) {
 }
 
 CFStringRef __CFStringMakeConstantString(const char* cStr) {
-  static std::map<std::string, CfString*> strings;  // lives with the process
+  static auto* strings = new std::map<std::string, CfString*>;  // lives with the process
   std::lock_guard lock(ConstantsMutex());
-  auto& slot = strings[cStr ? cStr : ""];
+  auto& slot = (*strings)[cStr ? cStr : ""];
   if (!slot) slot = new CfString(cStr ? cStr : "");
   return reinterpret_cast<CFStringRef>(static_cast<CfObject*>(slot));
 }
@@ -134,14 +134,14 @@ CFUUIDRef CFUUIDGetConstantUUIDWithBytes(CFAllocatorRef, UInt8 b0, UInt8 b1, UIn
                                          UInt8 b3, UInt8 b4, UInt8 b5, UInt8 b6, UInt8 b7,
                                          UInt8 b8, UInt8 b9, UInt8 b10, UInt8 b11, UInt8 b12,
                                          UInt8 b13, UInt8 b14, UInt8 b15) {
-  static std::vector<CfUuid*> uuids;  // lives with the process
+  static auto* uuids = new std::vector<CfUuid*>;  // lives with the process
   CFUUIDBytes bytes{b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15};
   std::lock_guard lock(ConstantsMutex());
-  for (CfUuid* uuid : uuids)
+  for (CfUuid* uuid : *uuids)
     if (SameUuid(uuid->bytes, bytes))
       return reinterpret_cast<CFUUIDRef>(static_cast<CfObject*>(uuid));
-  uuids.push_back(new CfUuid(bytes));
-  return reinterpret_cast<CFUUIDRef>(static_cast<CfObject*>(uuids.back()));
+  uuids->push_back(new CfUuid(bytes));
+  return reinterpret_cast<CFUUIDRef>(static_cast<CfObject*>(uuids->back()));
 }
 
 CFUUIDBytes CFUUIDGetUUIDBytes(CFUUIDRef uuid) {
