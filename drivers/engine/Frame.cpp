@@ -111,6 +111,7 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
   status = UsbBulkWrite(ext, ext->SendBuffer, ext->SendLength);
   if (status != STATUS_SUCCESS) return status;
   const uint32_t protocol = ext->CardCapabilities.CurrentProtocol;
+  // A slot-status frame (0x65), or no card protocol in force: the short time-out.
   if (ext->SendBuffer[ReaderOffsetType] == 0x65 ||
       (protocol != ProtocolT0 && protocol != ProtocolT1)) {
     dev->ReadTimeout = ReadTimeoutStatus;
