@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include "SimTestUtil.h"
 #include "vqsim/Cards.h"
@@ -176,6 +177,45 @@ TEST(Commands, SetParametersAndItsFailure) {
   ASSERT_EQ(rec.size(), 3u);
   EXPECT_EQ(rec[1].header.b7, 1);
   EXPECT_EQ(rec[1].payload, params);
+}
+
+}  // namespace
+
+namespace {
+
+// The CE stand-in reads notices on one thread while others exchange frames
+// and a test inserts and removes cards: nothing may be lost or torn.
+TEST(Commands, SafeFromSeveralThreads) {
+  SimReader r;
+  std::atomic<bool> done{false};
+  std::atomic<int> wakes{0}, notices{0};
+  r.SetWakeup([&] { ++wakes; });
+  std::thread cards([&] {
+    for (int i = 0; i < 200; ++i) {
+      r.InsertCard(T0Card());
+      r.RemoveCard();
+    }
+    done = true;
+  });
+  std::thread irq([&] {
+    uint8_t n[2];
+    size_t got;
+    while (!done || r.PendingNotices()) {
+      if (r.InterruptIn(n, 2, &got, 0) == LinkStatus::Ok && got == 2 && n[0] == kNotifySlotChange) ++notices;
+    }
+  });
+  int answered = 0;
+  for (uint8_t seq = 0; !done; ++seq) {
+    auto a = simtest::Exchange(r, kMsgGetSlotStatus, seq);
+    if (a.size() == kHeaderSize && ParseHeader(a).seq == seq) ++answered;
+    else ADD_FAILURE() << "torn answer";
+  }
+  cards.join();
+  irq.join();
+  EXPECT_EQ(wakes, 400);
+  EXPECT_GT(notices, 0);
+  EXPECT_LE(notices, 400);
+  EXPECT_GT(answered, 0);
 }
 
 }  // namespace
