@@ -179,6 +179,33 @@ TEST(Commands, SetParametersAndItsFailure) {
   EXPECT_EQ(rec[1].payload, params);
 }
 
+TEST(Commands, CardRefusesParametersItCannotTake) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<IsoCard> card;
+    const char* pps;  // sent first when not empty
+    const char* params;
+    uint8_t protocol;
+    bool ok;
+  } cases[] = {
+      {"T=0 as T=0", T0Card(), "", "11 00 00 0A 00", 0, true},
+      {"T=0 card, T=1 parameters", T0Card(), "", "11 00 00 45 00 00 00", 1, false},
+      {"T=1 parameters, T=0 length", T1Card(), "", "11 00 00 45 00", 1, false},
+      {"after PPS 13, Fi/Di 13", T1Card(), "FF 11 13 FD", "13 00 00 45 00 00 00", 1, true},
+      {"after PPS 13, Fi/Di 11", T1Card(), "FF 11 13 FD", "11 00 00 45 00 00 00", 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimReader r;
+    r.InsertCard(c.card);
+    simtest::Exchange(r, kMsgPowerOn, 1);
+    if (*c.pps) simtest::Exchange(r, kMsgXfrBlock, 2, FromHex(c.pps));
+    auto a = simtest::Exchange(r, kMsgSetParameters, 3, FromHex(c.params), c.protocol);
+    EXPECT_EQ((ParseHeader(a).b7 & 0xC0) == kCmdOk, c.ok);
+    EXPECT_EQ(c.card->LastParameters().empty(), !c.ok);
+  }
+}
+
 }  // namespace
 
 namespace {

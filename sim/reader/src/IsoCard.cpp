@@ -8,6 +8,7 @@ IsoCard::IsoCard(std::vector<uint8_t> directAtr, bool inverseOnWire)
 std::vector<uint8_t> IsoCard::PowerOn() {
   powered_ = true;
   ppsAllowed_ = true;
+  ppsDone_ = false;
   fidi_ = 0x11;
   ++resets_;
   OnReset();
@@ -59,7 +60,17 @@ CardAnswer IsoCard::Pps(std::span<const uint8_t> req, Faults& faults) {
     return {false, answer, 0};
   }
   if (pps0 & 0x10) fidi_ = req[2];
+  ppsDone_ = true;
   return {false, answer, 0};
+}
+
+bool IsoCard::SetParameters(std::span<const uint8_t> params, uint8_t p1) {
+  if (!powered_ || p1 > 1) return false;
+  const bool t1 = p1 == 1;
+  if (params.size() != (t1 ? 7u : 5u) || !(info_.protocols & (t1 ? 2u : 1u))) return false;
+  if (ppsDone_ && params[0] != fidi_) return false;
+  params_.assign(params.begin(), params.end());
+  return true;
 }
 
 }  // namespace vqsim

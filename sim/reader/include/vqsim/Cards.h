@@ -70,6 +70,11 @@ class IsoCard : public Card {
   std::vector<uint8_t> WarmReset() override { return PowerOn(); }
   void PowerOff() override { powered_ = false; }
   CardAnswer Transfer(std::span<const uint8_t> payload, uint8_t p1, Faults& faults) final;
+  // Refuses parameters of a protocol the ATR does not offer, of the wrong
+  // length (5 bytes T=0, 7 bytes T=1), or, after an accepted PPS, with other
+  // Fi/Di than the PPS agreed.
+  bool SetParameters(std::span<const uint8_t> params, uint8_t p1) override;
+  const std::vector<uint8_t>& LastParameters() const { return params_; }
 
   const std::vector<uint8_t>& DirectAtr() const { return atr_; }
   const AtrInfo& Info() const { return info_; }
@@ -96,6 +101,8 @@ class IsoCard : public Card {
   bool inverse_;
   bool powered_ = false;
   bool ppsAllowed_ = false;
+  bool ppsDone_ = false;
+  std::vector<uint8_t> params_;
   uint8_t fidi_ = 0x11;
   int ppsCount_ = 0;
   int resets_ = 0;
