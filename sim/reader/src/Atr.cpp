@@ -18,12 +18,7 @@ std::vector<uint8_t> Inverse() { return FromHex("3F 16 13 56 51 55 53 42 33"); }
 std::vector<uint8_t> Tb1() { return FromHex("3B 66 25 00 56 51 55 53 42 34"); }
 std::vector<uint8_t> Delayed() { return FromHex("3B E2 00 00 40 20 99 01"); }
 std::vector<uint8_t> Fixed() {
-  std::vector<uint8_t> a = FromHex("3B BF 18 00 80 31 70 35");
-  for (char c : std::string("STARCOS S21 C")) a.push_back(static_cast<uint8_t>(c));
-  a.push_back(0x90);
-  a.push_back(0x00);
-  a.push_back(0x9B);
-  return a;
+  return FromHex("3B BF 18 00 80 31 70 35 53 54 41 52 43 4F 53 20 53 32 31 20 43 90 00 9B");
 }
 
 }  // namespace atr
