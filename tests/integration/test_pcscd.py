@@ -35,6 +35,20 @@ def hexstr(b):
     return "".join("%02X" % x for x in b)
 
 
+def with_tck(atr):
+    tck = 0
+    for b in atr[1:]:
+        tck ^= b
+    return atr + [tck]
+
+
+# ATRs the simulated cards are given, so that the clients' view can be
+# compared byte for byte: T=0 with TA1 0x13; T=1 with TA1 0x13, IFSC 254.
+HISTORICAL = [0x56, 0x51, 0x54, 0x45, 0x53, 0x54]
+ATR_T0 = [0x3B, 0x16, 0x13] + HISTORICAL
+ATR_T1 = with_tck([0x3B, 0x96, 0x13, 0x81, 0x31, 0xFE, 0x45] + HISTORICAL)
+
+
 class PcscdCase(unittest.TestCase):
     readers = [["--card", "t1"]]
 
@@ -90,13 +104,13 @@ class PcscdCase(unittest.TestCase):
 
 
 class T0Card(PcscdCase):
-    readers = [["--card", "t0"]]
+    readers = [["--card", "t0", "--atr", hexstr(ATR_T0)]]
 
     def test_atr_and_apdus(self):
         s = self.scard
         card = self.connect(s.SCARD_PROTOCOL_T0)
         atr = self.atr_of(card)
-        self.assertEqual(atr[0], 0x3B)
+        self.assertEqual(atr, ATR_T0)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T0, SELECT), [0x90, 0x00])
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T0, SELECT_UNKNOWN), [0x6A, 0x82])
         answer = self.transmit(card, s.SCARD_PROTOCOL_T0, challenge(8))
@@ -118,15 +132,21 @@ class T0Card(PcscdCase):
 
 
 class T1Card(PcscdCase):
-    readers = [["--card", "t1"]]
+    readers = [["--card", "t1", "--atr", hexstr(ATR_T1)]]
 
     def test_apdus(self):
         s = self.scard
         card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.atr_of(card), ATR_T1)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT_UNKNOWN), [0x6A, 0x82])
         rv, attr = s.SCardGetAttrib(card, s.SCARD_ATTR_ATR_STRING)
         self.assertEqual(rv, 0)
-        self.assertEqual(attr, self.atr_of(card))
+        self.assertEqual(attr, ATR_T1)
+        # The vendor name attribute comes from the handler's description.
+        rv, attr = s.SCardGetAttrib(card, s.SCARD_ATTR_VENDOR_NAME)
+        self.assertEqual(rv, 0)
+        self.assertEqual(bytes(attr).rstrip(b"\0"), b"TERVANE")
 
     def test_long_command_and_answer(self):
         s = self.scard
@@ -148,6 +168,7 @@ class T1Card(PcscdCase):
         rv, active = s.SCardReconnect(card, s.SCARD_SHARE_SHARED, s.SCARD_PROTOCOL_T1,
                                       s.SCARD_RESET_CARD)
         self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        self.assertEqual(self.atr_of(card), ATR_T1)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
 
     def test_removal_and_insertion(self):
@@ -160,6 +181,7 @@ class T1Card(PcscdCase):
         self.daemon.sims[0].insert_card()
         self.wait_state(READER, s.SCARD_STATE_PRESENT)
         card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.atr_of(card), ATR_T1)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
 
 
