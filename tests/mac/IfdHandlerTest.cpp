@@ -143,6 +143,31 @@ TEST_F(HandlerTest, PowerUpGivesTheCardsAtrAndSetsItsProtocol) {
   EXPECT_EQ(answer.size(), 10u);
 }
 
+TEST_F(HandlerTest, ResetAnswersTheAtrAgain) {
+  auto card = vqsim::T1Card();
+  Open(card);
+  PowerUp();
+  int resets = card->ResetCount();
+  UCHAR atr[MAX_ATR_SIZE];
+  DWORD length = sizeof atr;
+  ASSERT_EQ(IFDHPowerICC(kLun0, IFD_RESET, atr, &length), IFD_SUCCESS);
+  EXPECT_EQ(std::vector<uint8_t>(atr, atr + length), card->DirectAtr());
+  EXPECT_GT(card->ResetCount(), resets);
+  std::vector<uint8_t> answer;
+  EXPECT_EQ(Transmit(Select(), &answer), IFD_SUCCESS);
+  EXPECT_EQ(answer, kOk);
+}
+
+TEST_F(HandlerTest, FixedAtrCardIsPoweredWithoutProtocolAndRefusesTransmit) {
+  auto reader = Open(vqsim::FixedAtrCard(3));
+  std::vector<uint8_t> atr = PowerUp();
+  EXPECT_EQ(atr, vqsim::atr::Fixed());
+  std::vector<uint8_t> types = reader->ReceivedTypes();
+  EXPECT_EQ(std::find(types.begin(), types.end(), 0x61), types.end());  // no parameters set
+  std::vector<uint8_t> answer;
+  EXPECT_EQ(Transmit(Select(), &answer), IFD_COMMUNICATION_ERROR);
+}
+
 TEST_F(HandlerTest, AtrLongerThanTheCallersBufferIsNotCopied) {
   Open(vqsim::T0Card());
   UCHAR atr[4] = {};
