@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,9 +34,35 @@ inline Bytes Hex(const char* text) {
   return out;
 }
 
+// Passes every call on to the simulated reader; lets a test look at the
+// engine's state at each bulk read.
+class TapLink : public vqsim::UsbLink {
+ public:
+  explicit TapLink(vqsim::UsbLink& inner) : inner_(inner) {}
+  std::function<void()> onRead;
+
+  uint16_t VendorId() const override { return inner_.VendorId(); }
+  uint16_t ProductId() const override { return inner_.ProductId(); }
+  uint32_t LocationId() const override { return inner_.LocationId(); }
+  vqsim::LinkStatus BulkOut(const uint8_t* data, size_t len) override { return inner_.BulkOut(data, len); }
+  vqsim::LinkStatus BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t timeoutMs) override {
+    if (onRead) onRead();
+    return inner_.BulkIn(buf, cap, got, timeoutMs);
+  }
+  vqsim::LinkStatus InterruptIn(uint8_t* buf, size_t cap, size_t* got, uint32_t timeoutMs) override {
+    return inner_.InterruptIn(buf, cap, got, timeoutMs);
+  }
+  vqsim::LinkStatus ClearStall() override { return inner_.ClearStall(); }
+  void SetWakeup(std::function<void()> wakeup) override { inner_.SetWakeup(std::move(wakeup)); }
+
+ private:
+  vqsim::UsbLink& inner_;
+};
+
 class CommandFixture : public ::testing::Test {
  protected:
   std::unique_ptr<vqsim::SimReader> sim;
+  std::unique_ptr<TapLink> tap;
   std::unique_ptr<vqtest::EngineReader> reader;
   SmartcardExtension* ext = nullptr;
   ReaderDeviceData* dev = nullptr;
@@ -50,7 +77,9 @@ class CommandFixture : public ::testing::Test {
     config.firmware = firmware;
     sim = std::make_unique<vqsim::SimReader>(config);
     if (card) sim->InsertCard(std::move(card));
-    reader = std::make_unique<vqtest::EngineReader>(*sim);
+    reader.reset();
+    tap = std::make_unique<TapLink>(*sim);
+    reader = std::make_unique<vqtest::EngineReader>(*tap);
     ext = reader->ext();
     dev = reader->dev();
     ASSERT_EQ(ReaderInformation(), STATUS_SUCCESS);

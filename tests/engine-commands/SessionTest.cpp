@@ -163,7 +163,12 @@ TEST_F(T1Faults, CorruptedEdcsAreRecoveredByResync) {
 
 TEST_F(T1Faults, WtxMultiplierGoesIntoTheNextFrame) {
   sim->UpdateFaults([](vqsim::Faults& f) { f.wtxRequest = 5; });
+  // The multiplier in force while each answer is read: the Windows CE
+  // transport stretches its read time-out by it.
+  std::vector<uint8_t> wtxAtRead;
+  tap->onRead = [&] { wtxAtRead.push_back(ext->T1State.Wtx); };
   ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}), STATUS_SUCCESS);
+  EXPECT_EQ(wtxAtRead, (Bytes{0, 5}));
   const auto frames = Sent(0x6F);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].header.b7, 0);
