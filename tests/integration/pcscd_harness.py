@@ -17,6 +17,14 @@ import time
 PCSCD = shutil.which("pcscd") or "/usr/sbin/pcscd"
 
 
+def _die_with_parent():
+    """In the child: SIGKILL when the test process goes, even killed by a
+    time-out, so that no daemon or simulator outlives its test."""
+    import ctypes
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 class Sim:
     """One vqreader-sim serving one reader on a socket."""
 
@@ -25,7 +33,8 @@ class Sim:
         self.log = open(log_path, "w")
         self.proc = subprocess.Popen(
             [exe, "--socket", socket_path] + list(args),
-            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
+            preexec_fn=_die_with_parent)
         wait_for(lambda: os.path.exists(socket_path) or self.proc.poll() is not None, 10)
         if self.proc.poll() is not None:
             raise RuntimeError("vqreader-sim ended at start, see " + log_path)
@@ -83,7 +92,8 @@ class Daemon:
         self.log_path = os.path.join(self.dir, "pcscd.log")
         self.log = open(self.log_path, "w")
         self.proc = subprocess.Popen(unshare + ["sh", "-c", script], env=env,
-                                     stdout=self.log, stderr=subprocess.STDOUT)
+                                     stdin=subprocess.DEVNULL, stdout=self.log,
+                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
         self.socket = os.path.join(run, "pcscd.comm")
         wait_for(lambda: os.path.exists(self.socket) or self.proc.poll() is not None, 10)
         if self.proc.poll() is not None:
