@@ -1,0 +1,185 @@
+// Random reader answers to every command: each call ends with a status and
+// reads or writes nothing out of bounds (run under AddressSanitizer; the
+// caller's buffers are exactly as large as announced).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "../engine-t1/ReplayLink.h"
+#include "Commands.h"
+#include "Frame.h"
+#include "Smartcard.h"
+#include "vqtest/EngineSimLink.h"
+
+namespace cmdtest {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class RandomReader : public ::testing::Test {
+ protected:
+  std::mt19937 rng{20260101};
+  t1test::ReplayLink link;
+  vqtest::EngineReader reader{link};
+  SmartcardExtension* ext = reader.ext();
+  int answersLeft = 0;
+
+  uint32_t Pick(uint32_t n) { return rng() % n; }
+
+  // An answer of the reader to `request`: a frame of a likely or random
+  // type, status and error, with a payload that may be a T=1 block, an ATR,
+  // an information block or noise, announcing its length right or wrong.
+  void Answer(const Bytes& request) {
+    if (answersLeft-- <= 0 || request.size() < 10 || Pick(20) == 0) return;  // mute
+    static const uint8_t types[] = {0x60, 0x80, 0x81, 0x82};
+    static const uint8_t statuses[] = {0x00, 0x00, 0x00, 0x01, 0x02, 0x40, 0x41, 0x80, 0xC0};
+    static const uint8_t errors[] = {0x00, 0xBE, 0xFE, 0x07};
+    Bytes payload;
+    switch (Pick(5)) {
+      case 0: {  // a T=1 block with a right LRC
+        payload = {static_cast<uint8_t>(Pick(4)), static_cast<uint8_t>(rng()),
+                   static_cast<uint8_t>(Pick(3) == 0 ? rng() : Pick(4))};
+        for (uint8_t i = 0; i < payload[2]; ++i) payload.push_back(static_cast<uint8_t>(rng()));
+        uint8_t lrc = 0;
+        for (uint8_t b : payload) lrc ^= b;
+        payload.push_back(lrc);
+        break;
+      }
+      case 1: {  // card type and an ATR-like string
+        payload = {static_cast<uint8_t>(Pick(4)), 0x3B, static_cast<uint8_t>(rng())};
+        payload.resize(3 + Pick(70), static_cast<uint8_t>(rng()));
+        break;
+      }
+      case 2:
+        payload.resize(16, static_cast<uint8_t>('0' + Pick(10)));
+        break;
+      case 3:
+        payload.resize(Pick(700));
+        for (uint8_t& b : payload) b = static_cast<uint8_t>(rng());
+        break;
+      default:
+        payload = {0xFF, static_cast<uint8_t>(0x10 | Pick(2)), static_cast<uint8_t>(rng()),
+                   static_cast<uint8_t>(rng())};
+        break;
+    }
+    uint32_t announced = static_cast<uint32_t>(payload.size());
+    if (Pick(10) == 0) announced = static_cast<uint32_t>(rng()) % 2000;
+    Bytes frame = {Pick(4) == 0 ? static_cast<uint8_t>(rng()) : types[Pick(4)],
+                   static_cast<uint8_t>(announced >> 24), static_cast<uint8_t>(announced >> 16),
+                   static_cast<uint8_t>(announced >> 8), static_cast<uint8_t>(announced),
+                   0,
+                   Pick(8) == 0 ? static_cast<uint8_t>(rng()) : request[6],
+                   statuses[Pick(sizeof statuses)],
+                   errors[Pick(sizeof errors)],
+                   0};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    for (size_t pos = 0; pos < frame.size(); pos += 512) {
+      link.chunks.emplace_back(frame.begin() + pos,
+                               frame.begin() + std::min(frame.size(), pos + 512));
+    }
+  }
+
+  void SetUp() override {
+    link.onWrite = [this](const Bytes& request) { Answer(request); };
+  }
+
+  // Random but plausible card capabilities and state.
+  void Shuffle() {
+    CardCapabilities& caps = ext->CardCapabilities;
+    caps.ProtocolsOffered = Pick(8);
+    caps.Fl = static_cast<uint8_t>(Pick(16));
+    caps.Dl = static_cast<uint8_t>(Pick(16));
+    caps.PtsFl = static_cast<uint8_t>(Pick(16));
+    caps.PtsDl = static_cast<uint8_t>(Pick(16));
+    caps.N = static_cast<uint8_t>(rng());
+    caps.T1.CWI = static_cast<uint8_t>(Pick(16));
+    caps.T1.EDC = static_cast<uint8_t>(Pick(2));
+    caps.T1.IFSC = static_cast<uint8_t>(rng());
+    caps.InversConvention = static_cast<uint8_t>(Pick(8) == 0);
+    const uint32_t protocols[] = {ProtocolNone, ProtocolT0, ProtocolT1, ProtocolT1, ProtocolRaw,
+                                  ProtocolFixedCard};
+    caps.CurrentProtocol = protocols[Pick(6)];
+    const uint32_t states[] = {CardStateSwallowed, CardStateNegotiable, CardStateSpecific};
+    ext->ReaderCapabilities.CurrentState = states[Pick(3)];
+    ext->DeviceData->FixedAtrCard = static_cast<uint8_t>(Pick(10) == 0);
+    ext->DeviceData->DelayedAtrCard = 0;
+    ext->DeviceData->ReaderInfoOk = static_cast<uint8_t>(Pick(2));
+    ext->DeviceData->FirmwareVersion = static_cast<uint32_t>(rng()) % 0x200;
+  }
+};
+
+TEST_F(RandomReader, EveryCommandEndsWithAStatus) {
+  for (int round = 0; round < 3000; ++round) {
+    link.chunks.clear();
+    answersLeft = 1 + Pick(40);
+    if (Pick(50) == 0) SmartcardInitializeCardCapabilities(ext);
+    Shuffle();
+
+    Bytes request(Pick(8) == 0 ? Pick(1100) : 8 + Pick(300));
+    for (uint8_t& b : request) b = static_cast<uint8_t>(rng());
+    if (request.size() >= 8) {
+      const uint32_t protocol = ext->CardCapabilities.CurrentProtocol;
+      const uint32_t headerLength = Pick(10) == 0 ? static_cast<uint32_t>(rng()) : 8;
+      std::memcpy(request.data(), &protocol, 4);
+      std::memcpy(request.data() + 4, &headerLength, 4);
+    }
+    Bytes reply(Pick(600));
+    uint32_t replyLength = 0;
+    SmartcardIoRequest& io = ext->SmartcardIoRequest;
+    io.RequestBuffer = request.empty() ? nullptr : request.data();
+    io.RequestLength = static_cast<uint32_t>(request.size());
+    io.ReplyBuffer = reply.empty() ? nullptr : reply.data();
+    io.ReplyBufferSize = static_cast<uint32_t>(reply.size());
+    io.ReplyLength = &replyLength;
+    io.MinorCode = Pick(4);
+
+    NTSTATUS status = STATUS_SUCCESS;
+    switch (Pick(6)) {
+      case 0:
+#if VQ_BUILD_MAC
+        ext->DeviceData->PowerMode = Pick(4);
+#endif
+        status = CCID_SmartcardPower(ext);
+        break;
+      case 1:
+#if VQ_BUILD_CE
+        status = CCID_SmartcardSetProtocol(ext);
+#else
+        status = CCID_SmartcardSetProtocol(ext, static_cast<uint8_t>(Pick(2)), static_cast<uint8_t>(rng()));
+#endif
+        break;
+      case 2:
+      case 3:
+        status = CCID_SmartcardTransmit(ext);
+        break;
+      case 4: {
+#if VQ_BUILD_CE
+        const uint32_t codes[] = {IOCTL_SMARTCARD_VENDOR_ESCAPE, IOCTL_SMARTCARD_VENDOR_INFO, 0x312008};
+        io.MajorCode = codes[Pick(3)];
+#else
+        const uint32_t codes[] = {VendorCodeEscape, VendorCodeReaderInfo, 0x102};
+        ext->DeviceData->VendorCode = codes[Pick(3)];
+#endif
+        status = CCID_SmartcardVender(ext);
+        break;
+      }
+      default:
+#if VQ_BUILD_CE
+        status = CCID_SmartcardPTS(ext);
+#else
+        status = CCID_SmartcardPTS(ext, static_cast<uint8_t>(Pick(2)), static_cast<uint8_t>(rng()));
+#endif
+        break;
+    }
+    EXPECT_NE(status, STATUS_MORE_PROCESSING_REQUIRED);
+    if (status == STATUS_SUCCESS && replyLength != 0) {
+      EXPECT_LE(replyLength, reply.size()) << "round " << round;
+    }
+    EXPECT_LE(ext->CardCapabilities.ATRLength, sizeof ext->CardCapabilities.ATR);
+  }
+}
+
+}  // namespace
+}  // namespace cmdtest
