@@ -131,7 +131,7 @@ class T1Fixture : public ::testing::Test {
     if (inverse) {
       for (uint8_t& b : wire) b = Invert(b);
     }
-    std::memcpy(ext->ReplyBuffer, wire.data(), wire.size());
+    if (!wire.empty()) std::memcpy(ext->ReplyBuffer, wire.data(), wire.size());
     ext->ReceivedLength = static_cast<uint32_t>(wire.size());
     return SmartcardT1Reply(ext);
   }
