@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <list>
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -31,6 +33,19 @@ struct Event : KernelObject {
     return true;
   }
 };
+
+// A thread inside WaitForMultipleObjects (any-of mode). Setting an
+// auto-reset event hands the signal to the longest waiting such thread at
+// once, as the platform does, so that a second SetEvent that follows finds
+// the event free to be set again.
+struct Waiter {
+  std::vector<KernelObject*> objects;
+  int satisfied = -1;
+};
+std::list<Waiter*>& Waiters() {
+  static auto* waiters = new std::list<Waiter*>;
+  return *waiters;
+}
 
 struct Thread : KernelObject {
   bool suspended = false;
@@ -64,6 +79,11 @@ void Reset() {
   g_failEvents = 0;
 }
 }  // namespace vqce::failures
+
+size_t vqce::ThreadsWaiting() {
+  std::lock_guard<std::mutex> lock(WaitMutex());
+  return Waiters().size();
+}
 
 extern "C" {
 
@@ -144,6 +164,17 @@ static BOOL SetEventState(HANDLE h, bool state) {
   {
     std::lock_guard<std::mutex> lock(WaitMutex());
     event->signalled = state;
+    if (state && !event->manualReset) {
+      for (Waiter* w : Waiters()) {
+        if (w->satisfied >= 0) continue;
+        auto it = std::find(w->objects.begin(), w->objects.end(), event.get());
+        if (it != w->objects.end()) {
+          w->satisfied = static_cast<int>(it - w->objects.begin());
+          event->signalled = false;
+          break;
+        }
+      }
+    }
   }
   if (state) WaitCv().notify_all();
   return TRUE;
@@ -175,30 +206,59 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
   }
   const auto deadline = std::chrono::steady_clock::now() + Clock::RealDuration(dwMilliseconds);
   std::unique_lock<std::mutex> lock(WaitMutex());
-  for (;;) {
-    if (bWaitAll) {
+  if (bWaitAll) {
+    for (;;) {
       bool all = true;
       for (auto& o : objects) all = all && o->TrySatisfy(false);
       if (all) {
         for (auto& o : objects) o->TrySatisfy(true);
         return WAIT_OBJECT_0;
       }
-    } else {
-      for (DWORD i = 0; i < nCount; ++i) {
-        if (objects[i]->TrySatisfy(true)) return WAIT_OBJECT_0 + i;
+      if (dwMilliseconds == 0) return WAIT_TIMEOUT;
+      if (dwMilliseconds == INFINITE) {
+        WaitCv().wait(lock);
+      } else if (WaitCv().wait_until(lock, deadline) == std::cv_status::timeout) {
+        return WAIT_TIMEOUT;
       }
     }
-    if (dwMilliseconds == 0) return WAIT_TIMEOUT;
+  }
+  for (DWORD i = 0; i < nCount; ++i) {
+    if (objects[i]->TrySatisfy(true)) return WAIT_OBJECT_0 + i;
+  }
+  if (dwMilliseconds == 0) return WAIT_TIMEOUT;
+  Waiter self;
+  for (auto& o : objects) self.objects.push_back(o.get());
+  Waiters().push_back(&self);
+  DWORD result = WAIT_TIMEOUT;
+  for (;;) {
+    if (self.satisfied >= 0) {
+      result = WAIT_OBJECT_0 + static_cast<DWORD>(self.satisfied);
+      break;
+    }
+    bool done = false;
+    for (DWORD i = 0; i < nCount && !done; ++i) {
+      if (objects[i]->TrySatisfy(true)) {
+        result = WAIT_OBJECT_0 + i;
+        done = true;
+      }
+    }
+    if (done) break;
     if (dwMilliseconds == INFINITE) {
       WaitCv().wait(lock);
     } else if (WaitCv().wait_until(lock, deadline) == std::cv_status::timeout) {
-      // One last look, then give up.
-      for (DWORD i = 0; i < nCount && !bWaitAll; ++i) {
-        if (objects[i]->TrySatisfy(true)) return WAIT_OBJECT_0 + i;
+      if (self.satisfied >= 0) continue;
+      result = WAIT_TIMEOUT;
+      for (DWORD i = 0; i < nCount; ++i) {
+        if (objects[i]->TrySatisfy(true)) {
+          result = WAIT_OBJECT_0 + i;
+          break;
+        }
       }
-      return WAIT_TIMEOUT;
+      break;
     }
   }
+  Waiters().remove(&self);
+  return result;
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {

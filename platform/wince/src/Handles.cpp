@@ -18,14 +18,15 @@ Table& Objects() {
 
 }  // namespace
 
+// Never destroyed: detached threads may still signal while the process ends.
 std::mutex& WaitMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 
 std::condition_variable& WaitCv() {
-  static std::condition_variable cv;
-  return cv;
+  static auto* cv = new std::condition_variable;
+  return *cv;
 }
 
 HANDLE AddObject(std::shared_ptr<KernelObject> object) {

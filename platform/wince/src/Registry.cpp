@@ -100,7 +100,7 @@ void Reset() {
   T().denied.clear();
 }
 
-void SetDeniedPath(const std::wstring& path) {
+void SetReadOnlyPath(const std::wstring& path) {
   std::lock_guard<std::recursive_mutex> lock(T().mutex);
   T().denied = path;
 }
@@ -199,7 +199,6 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
   uintptr_t root;
   std::wstring path;
   if (!phkResult || !Resolve(hKey, lpSubKey ? lpSubKey : L"", &root, &path)) return ERROR_INVALID_HANDLE;
-  if (Denied(root, path)) return ERROR_ACCESS_DENIED;
   const bool existed = Find(root, path, false) != nullptr;
   Find(root, path, true);
   const uintptr_t h = T().nextHandle++;
@@ -214,7 +213,6 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) 
   uintptr_t root;
   std::wstring path;
   if (!phkResult || !Resolve(hKey, lpSubKey ? lpSubKey : L"", &root, &path)) return ERROR_INVALID_HANDLE;
-  if (Denied(root, path)) return ERROR_ACCESS_DENIED;
   if (!Find(root, path, false)) return ERROR_FILE_NOT_FOUND;
   const uintptr_t h = T().nextHandle++;
   T().open[h] = {root, path};
@@ -246,7 +244,6 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, L
   uintptr_t root;
   std::wstring path;
   if (!Resolve(hKey, L"", &root, &path)) return ERROR_INVALID_HANDLE;
-  if (Denied(root, path)) return ERROR_ACCESS_DENIED;
   Key* key = Find(root, path, false);
   if (!key) return ERROR_FILE_NOT_FOUND;
   auto it = key->values.find(Fold(lpValueName ? lpValueName : L""));
@@ -270,7 +267,6 @@ LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   uintptr_t root;
   std::wstring path;
   if (!Resolve(hKey, L"", &root, &path)) return ERROR_INVALID_HANDLE;
-  if (Denied(root, path)) return ERROR_ACCESS_DENIED;
   Key* key = Find(root, path, false);
   if (!key || key->values.erase(Fold(lpValueName ? lpValueName : L"")) == 0) return ERROR_FILE_NOT_FOUND;
   return ERROR_SUCCESS;
@@ -281,7 +277,6 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   uintptr_t root;
   std::wstring path;
   if (!lpSubKey || !Resolve(hKey, lpSubKey, &root, &path)) return ERROR_INVALID_HANDLE;
-  if (Denied(root, path)) return ERROR_ACCESS_DENIED;
   // The key goes with everything under it.
   return DeleteKey(reinterpret_cast<HKEY>(root), path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }

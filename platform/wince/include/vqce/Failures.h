@@ -3,6 +3,8 @@
 // run out of resources.
 #pragma once
 
+#include <cstddef>
+
 namespace vqce::failures {
 
 void FailNextThreadCreations(int n);
@@ -11,3 +13,12 @@ void FailNextEventCreations(int n);
 void Reset();
 
 }  // namespace vqce::failures
+
+namespace vqce {
+
+// Threads blocked in WaitForSingleObject/WaitForMultipleObjects (any-of
+// waits with a time-out other than 0): lets a test know that a call it
+// started is really waiting.
+size_t ThreadsWaiting();
+
+}  // namespace vqce

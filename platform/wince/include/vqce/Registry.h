@@ -29,8 +29,8 @@ bool SetValue(HKEY root, const std::wstring& path, const std::wstring& name, con
 bool SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text);
 bool DeleteValue(HKEY root, const std::wstring& path, const std::wstring& name);
 bool DeleteKey(HKEY root, const std::wstring& path);
-// Makes every Reg* call on keys under `path` (HKEY_LOCAL_MACHINE) fail with
+// Makes RegSetValueExW on keys under `path` (HKEY_LOCAL_MACHINE) fail with
 // ERROR_ACCESS_DENIED while set; an empty path clears it.
-void SetDeniedPath(const std::wstring& path);
+void SetReadOnlyPath(const std::wstring& path);
 
 }  // namespace vqce::registry
