@@ -1,6 +1,6 @@
-// Random reader answers to every command: each call ends with a status and
-// reads or writes nothing out of bounds (run under AddressSanitizer; the
-// caller's buffers are exactly as large as announced).
+// Reader answers of every shape, scripted and random: each command ends with
+// a status and reads or writes nothing out of bounds (run under
+// AddressSanitizer; the caller's buffers are exactly as large as announced).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -178,6 +178,103 @@ TEST_F(RandomReader, EveryCommandEndsWithAStatus) {
       EXPECT_LE(replyLength, reply.size()) << "round " << round;
     }
     EXPECT_LE(ext->CardCapabilities.ATRLength, sizeof ext->CardCapabilities.ATR);
+  }
+}
+
+}  // namespace
+}  // namespace cmdtest
+
+namespace cmdtest {
+namespace {
+
+// An escape answer that announces more than ever arrives: the exchange reads
+// on until the read times out, and nothing reaches the caller.
+TEST(ScriptedReader, EscapeAnswerShorterThanAnnounced) {
+  t1test::ReplayLink link;
+  vqtest::EngineReader reader(link);
+  SmartcardExtension* ext = reader.ext();
+  link.onWrite = [&](const Bytes& request) {
+    Bytes frame = {0x80, 0, 0, 0, 100, 0, request[6], 0, 0, 0};
+    frame.resize(10 + 20, 0x42);
+    link.chunks.push_back(frame);
+  };
+  Bytes data = {0x01, 0x02, 0x03};
+  Bytes reply(200, 0xEE);
+  uint32_t replyLength = 77;
+  SmartcardIoRequest& io = ext->SmartcardIoRequest;
+  io.RequestBuffer = data.data();
+  io.RequestLength = static_cast<uint32_t>(data.size());
+  io.ReplyBuffer = reply.data();
+  io.ReplyBufferSize = static_cast<uint32_t>(reply.size());
+  io.ReplyLength = &replyLength;
+#if VQ_BUILD_CE
+  io.MajorCode = IOCTL_SMARTCARD_VENDOR_ESCAPE;
+#else
+  ext->DeviceData->VendorCode = VendorCodeEscape;
+#endif
+  EXPECT_EQ(CCID_SmartcardVender(ext), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(replyLength, 0u);
+  EXPECT_EQ(reply, Bytes(200, 0xEE));
+  ASSERT_EQ(link.written.size(), 1u);
+  EXPECT_EQ(Bytes(link.written[0].begin() + 10, link.written[0].end()), data);
+}
+
+}  // namespace
+}  // namespace cmdtest
+
+namespace cmdtest {
+namespace {
+
+// Power-on answers of every shape, as they lie in the reply buffer.
+TEST(ScriptedReader, ReturnAtrTakesWhatTheAnswerHolds) {
+  struct Case {
+    const char* name;
+    uint8_t infoOk;
+    Bytes payload;
+    uint32_t announced;  // payload length in the header
+    uint32_t atrLength;
+    bool fixed, delayed;
+  };
+  Bytes longAtr = {0x01, 0x3B};
+  longAtr.resize(81, 0x11);
+  const Case cases[] = {
+      {"card type only", 1, {0x01}, 1, 0, false, false},
+      {"ATR longer than its field", 1, longAtr, 81, 64, false, false},
+      {"length beyond 255", 1, {0x01, 0x3B, 0x00, 0x11, 0x22}, 0x105, 4, false, false},
+      {"delayed ATR", 1, {0x01, 0x3B, 0xE2, 0x00, 0x00, 0x40, 0x20, 0x99, 0x01}, 9, 8, false, true},
+      {"fixed-ATR type 3", 1, {0x03}, 1, 24, true, false},
+      {"type 2 without information", 0, {0x02}, 1, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    t1test::ReplayLink link;
+    vqtest::EngineReader reader(link);
+    SmartcardExtension* ext = reader.ext();
+    reader.dev()->ReaderInfoOk = c.infoOk;
+    Bytes frame = {0x80, static_cast<uint8_t>(c.announced >> 24), static_cast<uint8_t>(c.announced >> 16),
+                   static_cast<uint8_t>(c.announced >> 8), static_cast<uint8_t>(c.announced), 0, 0, 0, 0, 0};
+    frame.insert(frame.end(), c.payload.begin(), c.payload.end());
+    std::memcpy(ext->ReplyBuffer, frame.data(), frame.size());
+    ext->ReceivedLength = static_cast<uint32_t>(frame.size());
+    Bytes reply(33, 0);
+    uint32_t replyLength = 99;
+    ext->SmartcardIoRequest.ReplyBuffer = reply.data();
+    ext->SmartcardIoRequest.ReplyBufferSize = static_cast<uint32_t>(reply.size());
+    ext->SmartcardIoRequest.ReplyLength = &replyLength;
+    ext->CardCapabilities.ATRLength = 0;
+
+    EXPECT_EQ(CCID_ReturnATR(ext), STATUS_SUCCESS);
+    EXPECT_EQ(ext->CardCapabilities.ATRLength, c.atrLength);
+    EXPECT_EQ(reader.dev()->FixedAtrCard, c.fixed ? 1 : 0);
+    EXPECT_EQ(reader.dev()->DelayedAtrCard, c.delayed ? 1u : 0u);
+    if (c.atrLength != 0) {
+      const uint32_t copied = std::min<uint32_t>(c.atrLength, 33);
+      EXPECT_EQ(replyLength, copied);
+      EXPECT_EQ(Bytes(reply.begin(), reply.begin() + copied),
+                Bytes(ext->CardCapabilities.ATR, ext->CardCapabilities.ATR + copied));
+    } else {
+      EXPECT_EQ(replyLength, 99u);  // nothing returned
+    }
   }
 }
 
