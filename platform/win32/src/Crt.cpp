@@ -1,0 +1,86 @@
+// _fsopen: C library streams on machine files. Text mode reads as the Windows
+// C library does (CR LF becomes LF, Ctrl-Z ends the file) and writes LF as
+// CR LF; binary mode passes the bytes.
+#include <share.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "vqwin/FileSystem.h"
+#include "vqwin/Machine.h"
+
+namespace {
+
+ssize_t TextWrite(void* cookie, const char* data, size_t size) {
+  FILE* f = static_cast<FILE*>(cookie);
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == '\n' && std::fputc('\r', f) == EOF) return -1;
+    if (std::fputc(data[i], f) == EOF) return -1;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+int TextClose(void* cookie) { return std::fclose(static_cast<FILE*>(cookie)); }
+
+}  // namespace
+
+extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
+  if (!filename || !mode || !*mode) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const bool binary = std::strchr(mode, 'b') != nullptr;
+  const bool reading = mode[0] == 'r' && !std::strchr(mode, '+');
+  vqwin::FileSystem& files = vqwin::CurrentMachine().files();
+  const vqwin::ResolvedPath r = files.Resolve(filename);
+  if (reading) {
+    if (!r.exists) {
+      SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+      return nullptr;
+    }
+    std::ifstream in(r.hostPath, std::ios::binary);
+    if (!in) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!binary) {
+      std::string text;
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == 0x1A) break;
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text += bytes[i];
+      }
+      bytes.swap(text);
+    }
+    FILE* f = fmemopen(nullptr, bytes.size() + 1, "w+");
+    if (!f) return nullptr;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::rewind(f);
+    return f;
+  }
+  if (!r.exists && !r.parentExists) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
+  if (r.exists && (files.Attributes(r) & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  std::string hostMode;
+  for (const char* p = mode; *p; ++p)
+    if (*p != 't' && *p != 'b') hostMode += *p;
+  hostMode += 'b';
+  FILE* host = std::fopen(r.hostPath.c_str(), hostMode.c_str());
+  if (!host || binary) return host;
+  cookie_io_functions_t io{};
+  io.write = TextWrite;
+  io.close = TextClose;
+  FILE* f = fopencookie(host, "w", io);
+  if (!f) std::fclose(host);
+  return f;
+}

@@ -1,0 +1,352 @@
+#include "vqwin/FileSystem.h"
+
+#include <winbase.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "Text.h"
+#include "vqwin/CodePage.h"
+#include "vqwin/Machine.h"
+
+namespace fs = std::filesystem;
+
+namespace vqwin {
+namespace {
+
+const char* const kWow64Exempt[] = {"catroot", "catroot2", "driverstore", "drivers\\etc", "logfiles",
+                                    "spool"};
+
+bool MatchFrom(std::string_view p, std::string_view n) {
+  size_t pi = 0, ni = 0, star = std::string_view::npos, mark = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == '?' || LowerAscii(p[pi]) == LowerAscii(n[ni]))) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      mark = ni;
+    } else if (star != std::string_view::npos) {
+      pi = star + 1;
+      ni = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+UINT CodePageOf(const Machine& m) { return m.spec().locale.ansiCodePage; }
+
+}  // namespace
+
+bool MatchWildcard(std::string_view pattern, std::string_view name) {
+  if (MatchFrom(pattern, name)) return true;
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+      name.find('.') == std::string_view::npos)
+    return MatchFrom(pattern.substr(0, pattern.size() - 2), name);
+  return false;
+}
+
+std::vector<std::string> SplitWindowsPath(std::string_view path, unsigned codePage) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsLeadByte(c, codePage) && i + 1 < path.size()) {
+      part += path[i];
+      part += path[++i];
+    } else if (c == '\\' || c == '/') {
+      parts.push_back(part);
+      part.clear();
+    } else {
+      part += path[i];
+    }
+  }
+  parts.push_back(part);
+  return parts;
+}
+
+std::string LowerName(std::string_view name, unsigned codePage) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c, codePage) && i + 1 < name.size()) {
+      out += name[i];
+      out += name[++i];
+    } else {
+      out += LowerAscii(name[i]);
+    }
+  }
+  return out;
+}
+
+FileSystem::FileSystem(Machine& machine) : machine_(machine) {
+  std::string dir = machine.spec().currentDir;
+  if (dir.empty()) {
+    const auto parts = SplitWindowsPath(machine.spec().programPath, CodePageOf(machine));
+    for (size_t i = 0; i + 1 < parts.size(); ++i) dir += (i ? "\\" : "") + parts[i];
+  }
+  currentDir_ = "C:\\";
+  const std::string full = FullPath(dir);
+  if (!full.empty()) currentDir_ = full;
+  LoadAttributes();
+}
+
+std::string FileSystem::FullPath(std::string_view path) const {
+  if (path.empty()) return "";
+  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/'))
+    return "";  // UNC and device paths are not files of a drive
+  std::string drive;
+  std::string rest;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    drive = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
+    rest = std::string(path.substr(2));
+    if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) rest = "\\" + rest;
+  } else if (path[0] == '\\' || path[0] == '/') {
+    drive = currentDir_.substr(0, 1);
+    rest = std::string(path);
+  } else {
+    drive = currentDir_.substr(0, 1);
+    rest = currentDir_.substr(2) + "\\" + std::string(path);
+  }
+  std::vector<std::string> out;
+  for (std::string part : SplitWindowsPath(rest, CodePageOf(machine_))) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!out.empty()) out.pop_back();
+      continue;
+    }
+    // Windows drops trailing dots and blanks of a path part.
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    if (part.empty()) continue;
+    if (part.find_first_of("<>|\"") != std::string::npos || part.find(':') != std::string::npos) return "";
+    out.push_back(part);
+  }
+  std::string full = drive + ":";
+  if (out.empty()) return full + "\\";
+  for (const auto& p : out) full += "\\" + p;
+  return full;
+}
+
+std::string FileSystem::Redirect(const std::string& full) const {
+  if (!redirection_ || !machine_.spec().os.Is64Bit()) return full;
+  const std::string windir = FullPath(machine_.spec().os.windowsDir);
+  if (windir.empty()) return full;
+  auto under = [&](const std::string& folder, std::string& rest) {
+    const std::string base = windir + "\\" + folder;
+    if (EqualNoCase(full, base)) {
+      rest.clear();
+      return true;
+    }
+    if (full.size() > base.size() && StartsWithNoCase(full, base + "\\")) {
+      rest = full.substr(base.size() + 1);
+      return true;
+    }
+    return false;
+  };
+  std::string rest;
+  if (under("Sysnative", rest)) return windir + "\\system32" + (rest.empty() ? "" : "\\" + rest);
+  if (!under("system32", rest)) return full;
+  for (const char* exempt : kWow64Exempt) {
+    const std::string e = exempt;
+    if (EqualNoCase(rest, e) || StartsWithNoCase(rest, e + "\\")) return full;
+  }
+  return windir + "\\SysWOW64" + (rest.empty() ? "" : "\\" + rest);
+}
+
+ResolvedPath FileSystem::Map(const std::string& full) const {
+  ResolvedPath r;
+  r.windowsPath = full;
+  if (full.size() < 3) {
+    r.error = ERROR_INVALID_NAME;
+    return r;
+  }
+  const UINT cp = CodePageOf(machine_);
+  // The drive folder.
+  fs::path host;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(machine_.folder(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == 1 && EqualNoCase(name, full.substr(0, 1)) && entry.is_directory(ec)) {
+      host = entry.path();
+      break;
+    }
+  }
+  if (host.empty()) {
+    r.error = ERROR_PATH_NOT_FOUND;
+    r.hostPath = machine_.folder() / full.substr(0, 1);
+    return r;
+  }
+  auto parts = SplitWindowsPath(full.substr(3), cp);
+  if (parts.size() == 1 && parts[0].empty()) parts.clear();
+  bool found = true;
+  r.parentExists = true;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i + 1 == parts.size()) r.parentExists = found && fs::is_directory(host, ec);
+    if (found) {
+      bool match = false;
+      const std::string want = LowerName(parts[i], cp);
+      if (fs::is_directory(host, ec)) {
+        for (const auto& entry : fs::directory_iterator(host, ec)) {
+          const std::string name = entry.path().filename().string();
+          if (LowerName(name, cp) == want) {
+            host /= name;
+            match = true;
+            break;
+          }
+        }
+      }
+      if (!match) {
+        found = false;
+        host /= parts[i];
+      }
+    } else {
+      host /= parts[i];
+    }
+  }
+  r.hostPath = host;
+  r.exists = found;
+  return r;
+}
+
+ResolvedPath FileSystem::Resolve(std::string_view path) const {
+  const std::string full = FullPath(path);
+  if (full.empty()) {
+    ResolvedPath r;
+    r.error = ERROR_INVALID_NAME;
+    return r;
+  }
+  return Map(Redirect(full));
+}
+
+ResolvedPath FileSystem::ResolveNative(std::string_view path) const {
+  const std::string full = FullPath(path);
+  if (full.empty()) {
+    ResolvedPath r;
+    r.error = ERROR_INVALID_NAME;
+    return r;
+  }
+  return Map(full);
+}
+
+std::string FileSystem::Key(const ResolvedPath& path) const {
+  return LowerName(path.windowsPath, CodePageOf(machine_));
+}
+
+DWORD FileSystem::Attributes(const ResolvedPath& path) const {
+  std::error_code ec;
+  const bool dir = fs::is_directory(path.hostPath, ec);
+  auto it = attributes_.find(Key(path));
+  DWORD a = it != attributes_.end() ? it->second : (dir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
+  if (dir) {
+    a &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+    a |= FILE_ATTRIBUTE_DIRECTORY;
+  }
+  return a;
+}
+
+void FileSystem::SetAttributes(const ResolvedPath& path, DWORD attributes) {
+  attributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY;
+  if (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  std::error_code ec;
+  const bool dir = fs::is_directory(path.hostPath, ec);
+  if ((!dir && attributes == FILE_ATTRIBUTE_ARCHIVE) || (dir && attributes == FILE_ATTRIBUTE_NORMAL)) {
+    attributes_.erase(Key(path));
+  } else {
+    attributes_[Key(path)] = attributes;
+  }
+  SaveAttributes();
+}
+
+void FileSystem::ForgetAttributes(const ResolvedPath& path) {
+  if (attributes_.erase(Key(path))) SaveAttributes();
+}
+
+void FileSystem::MoveAttributes(const ResolvedPath& from, const ResolvedPath& to) {
+  const std::string a = Key(from), b = Key(to);
+  std::map<std::string, DWORD> moved;
+  for (auto it = attributes_.begin(); it != attributes_.end();) {
+    if (it->first == a || it->first.rfind(a + "\\", 0) == 0) {
+      moved[b + it->first.substr(a.size())] = it->second;
+      it = attributes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  attributes_.erase(b);
+  for (auto& [k, v] : moved) attributes_[k] = v;
+  SaveAttributes();
+}
+
+DWORD FileSystem::ScriptedFailure(std::string_view op, const std::string& windowsPath) const {
+  for (const FileFailure& f : machine_.spec().fileFailures) {
+    if (f.op != "any" && f.op != op) continue;
+    const std::string pattern = FullPath(f.path);
+    if (MatchWildcard(pattern.empty() ? f.path : pattern, windowsPath)) return f.error;
+  }
+  return 0;
+}
+
+void FileSystem::WriteBytes(std::string_view path, const std::string& bytes) {
+  ResolvedPath r = ResolveNative(path);
+  if (r.hostPath.empty()) return;
+  // Make the missing folders, reusing those that exist in another case.
+  const auto parts = SplitWindowsPath(r.windowsPath.substr(3), CodePageOf(machine_));
+  std::string partial = r.windowsPath.substr(0, 2);
+  std::error_code ec;
+  fs::create_directories(machine_.folder() / r.windowsPath.substr(0, 1), ec);
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    partial += "\\" + parts[i];
+    ResolvedPath dir = ResolveNative(partial);
+    if (!dir.exists) fs::create_directory(dir.hostPath, ec);
+  }
+  r = ResolveNative(path);
+  std::ofstream out(r.hostPath, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void FileSystem::LoadAttributes() {
+  std::ifstream in(machine_.folder() / "attributes.txt");
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const size_t space = line.find(' ');
+    unsigned value = 0;
+    if (space == std::string::npos || std::sscanf(line.c_str(), "%x", &value) != 1)
+      throw MachineError((machine_.folder() / "attributes.txt").string(), number,
+                         "expected \"<hex attributes> <Windows path>\"");
+    attributes_[LowerName(line.substr(space + 1), CodePageOf(machine_))] = value;
+  }
+}
+
+void FileSystem::SaveAttributes() const {
+  const fs::path file = machine_.folder() / "attributes.txt";
+  std::error_code ec;
+  if (attributes_.empty()) {
+    fs::remove(file, ec);
+    return;
+  }
+  std::ostringstream out;
+  out << "# File attributes that differ from the default (hex, then the Windows path)\n";
+  for (const auto& [path, value] : attributes_) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(value));
+    out << hex << ' ' << path << '\n';
+  }
+  const fs::path temp = file.string() + ".new";
+  {
+    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+    f << out.str();
+  }
+  fs::rename(temp, file, ec);
+}
+
+}  // namespace vqwin

@@ -1,0 +1,230 @@
+// The registry functions over the current machine's registry tree. Every
+// change is written back to the machine's registry.reg at once.
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "vqwin/Machine.h"
+#include "vqwin/Registry.h"
+
+namespace vqwin {
+namespace {
+
+std::mutex g_mutex;
+std::map<uintptr_t, std::shared_ptr<RegKey>>& Keys() {
+  static std::map<uintptr_t, std::shared_ptr<RegKey>> keys;
+  return keys;
+}
+uintptr_t g_nextKey = 0x2000;
+
+bool IsPredefined(HKEY key) {
+  const auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key));
+  return v >= 0x80000000u && v <= 0x80000006u;
+}
+
+// The key behind a handle; nullptr for an invalid handle. `error` tells why.
+std::shared_ptr<RegKey> KeyOf(HKEY handle, LONG& error) {
+  error = ERROR_SUCCESS;
+  if (IsPredefined(handle)) {
+    auto hive = CurrentMachine().registry().Hive(handle);
+    if (!hive) error = ERROR_INVALID_HANDLE;
+    return hive;
+  }
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = Keys().find(reinterpret_cast<uintptr_t>(handle));
+  if (it == Keys().end()) {
+    error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (it->second->deleted) {
+    error = ERROR_KEY_DELETED;
+    return nullptr;
+  }
+  return it->second;
+}
+
+HKEY NewKeyHandle(std::shared_ptr<RegKey> key) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const uintptr_t value = g_nextKey;
+  g_nextKey += 4;
+  Keys()[value] = std::move(key);
+  return reinterpret_cast<HKEY>(value);
+}
+
+std::vector<std::string> Split(const char* path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char* p = path ? path : ""; *p; ++p) {
+    if (*p == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += *p;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+LONG Open(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, bool create, LPDWORD disposition) {
+  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  bool created = false;
+  for (const std::string& part : Split(lpSubKey)) {
+    auto child = key->Child(part);
+    if (!child) {
+      if (!create) return ERROR_FILE_NOT_FOUND;
+      child = key->EnsureChild(part);
+      created = true;
+    }
+    key = child;
+  }
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (created) CurrentMachine().SaveRegistry();
+  *phkResult = NewKeyHandle(key);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+}  // namespace vqwin
+
+using namespace vqwin;
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return Open(hKey, lpSubKey, phkResult, false, nullptr);
+}
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  return Open(hKey, lpSubKey, phkResult, false, nullptr);
+}
+
+LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return Open(hKey, lpSubKey, phkResult, true, nullptr);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM,
+                            LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+  return Open(hKey, lpSubKey, phkResult, true, lpdwDisposition);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+  const RegValue* value = key->Value(lpValueName ? lpValueName : "");
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  if (lpType) *lpType = value->type;
+  const DWORD size = static_cast<DWORD>(value->data.size());
+  if (!lpcbData) return ERROR_SUCCESS;
+  if (!lpData) {
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+  }
+  if (*lpcbData < size) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (size) std::memcpy(lpData, value->data.data(), size);
+  *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  if (!lpData && cbData) return ERROR_NOACCESS;
+  RegValue value;
+  value.name = lpValueName ? lpValueName : "";
+  value.type = dwType;
+  if (cbData) value.data.assign(lpData, lpData + cbData);
+  key->SetValue(std::move(value));
+  CurrentMachine().SaveRegistry();
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  if (!key->RemoveValue(lpValueName ? lpValueName : "")) return ERROR_FILE_NOT_FOUND;
+  CurrentMachine().SaveRegistry();
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  const auto parts = Split(lpSubKey);
+  if (parts.empty()) return ERROR_BADKEY;
+  std::shared_ptr<RegKey> parent = key;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    parent = parent->Child(parts[i]);
+    if (!parent) return ERROR_FILE_NOT_FOUND;
+  }
+  auto target = parent->Child(parts.back());
+  if (!target) return ERROR_FILE_NOT_FOUND;
+  // The Windows 9x registry deletes the whole subtree; the NT family only
+  // deletes a key without subkeys.
+  if (!target->children.empty() && !CurrentMachine().spec().os.Is9x()) return ERROR_ACCESS_DENIED;
+  parent->RemoveChild(parts.back());
+  CurrentMachine().SaveRegistry();
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR,
+                          LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
+  if (dwIndex >= key->children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& name = key->children[dwIndex]->name;
+  if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
+  std::memcpy(lpName, name.c_str(), name.size() + 1);
+  *lpcchName = static_cast<DWORD>(name.size());
+  if (lpcchClass) *lpcchClass = 0;
+  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  LONG error;
+  auto key = KeyOf(hKey, error);
+  if (!key) return error;
+  if (!lpValueName || !lpcchValueName) return ERROR_INVALID_PARAMETER;
+  if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
+  const RegValue& value = key->values[dwIndex];
+  if (value.name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
+  const DWORD size = static_cast<DWORD>(value.data.size());
+  if (lpData && lpcbData && *lpcbData < size) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(lpValueName, value.name.c_str(), value.name.size() + 1);
+  *lpcchValueName = static_cast<DWORD>(value.name.size());
+  if (lpType) *lpType = value.type;
+  if (lpData && lpcbData && size) std::memcpy(lpData, value.data.data(), size);
+  if (lpcbData) *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+  if (IsPredefined(hKey)) return ERROR_SUCCESS;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return Keys().erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+}  // extern "C"
