@@ -1,0 +1,87 @@
+// vqdiag on Linux: the diagnostic program on a simulated PC, driven by a
+// scripted session in place of a person.
+#include <vcl.h>
+#include <vqvcl/Dump.h>
+#include <vqvcl/Input.h>
+#include <vqvcl/Session.h>
+#include <vqwin/CodePage.h>
+#include <vqwin/Machine.h>
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "vqdiag.h"
+
+namespace {
+
+std::string ProgramPathIn(std::string folder) {
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder + "\\vqdiag.exe";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Runs the smart-card reader diagnostic program on a simulated PC as a scripted session."};
+  std::string machineDir, programDir, scriptFile;
+  std::vector<std::string> actions, dumps;
+  bool printLog = false;
+  app.add_option("--machine", machineDir, "Machine folder (default: the embedded default machine)");
+  app.add_option("--program-dir", programDir,
+                 "Folder of the program on the machine, e.g. C:\\VQNANOS (its name pre-selects the reader model)");
+  app.add_option("--script", scriptFile, "Session script: one action a line")->check(CLI::ExistingFile);
+  app.add_option("-a,--do", actions, "One session action, run after the script's (repeatable)");
+  app.add_option("--dump", dumps, "Print the text dump of this window when the session ends (repeatable)");
+  app.add_flag("--print-log", printLog, "Print the report's lines when the session ends");
+  CLI11_PARSE(app, argc, argv);
+
+  std::unique_ptr<vqwin::Machine> machine;
+  try {
+    if (!machineDir.empty()) {
+      vqwin::LoadOptions options;
+      options.clock = vqwin::Clock::Mode::Virtual;
+      machine = vqwin::Machine::Load(machineDir, options);
+      machine->MakeCurrent();
+    }
+    if (!programDir.empty()) vqwin::CurrentMachine().spec().programPath = ProgramPathIn(programDir);
+  } catch (const vqwin::MachineError& error) {
+    return vqwin::ReportMachineError(error, std::cerr);
+  }
+
+  std::string script;
+  if (!scriptFile.empty()) {
+    std::ifstream in(scriptFile);
+    script = vcl::Session::ReadScript(in);
+    if (!script.empty() && script.back() != '\n') script += '\n';
+  }
+  for (const std::string& action : actions) script += action + "\n";
+
+  vcl::Session session(script, std::cout);
+  session.Attach();
+  WinMain(nullptr, nullptr, nullptr, 0);
+
+  int status = session.Errors() > 0 ? 1 : 0;
+  for (const std::string& name : dumps) {
+    TCustomForm* form = dynamic_cast<TCustomForm*>(vcl::FindByName(name));
+    if (form == nullptr) {
+      std::cerr << "vqdiag: --dump " << name << ": no such window\n";
+      status = 1;
+      continue;
+    }
+    std::cout << vcl::DumpForm(form);
+  }
+  if (printLog && LogForm != nullptr) {
+    TStrings* lines = LogForm->DiagnosticMemo->Lines;
+    for (int i = 0; i < lines->Count; ++i) std::cout << vqwin::ToUtf8(lines->Get(i).str()) << "\n";
+  }
+  // The windows go before the machine they live on.
+  vcl::ResetApplication();
+  return status;
+}

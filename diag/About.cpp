@@ -1,0 +1,101 @@
+#include <vcl.h>
+#include <windows.h>
+
+#include "About.h"
+#include "Main.h"
+
+TFrmAbout *FrmAbout = NULL;
+
+namespace {
+
+TColor RgbColour(int red, int green, int blue)
+{
+    return (TColor)(red | (green << 8) | (blue << 16));
+}
+
+TLabel *NewAboutLabel(TComponent *owner, TWinControl *parent, const char *name,
+                      const char *fontName, int left, int top, int width, const char *caption)
+{
+    TLabel *label = new TLabel(owner);
+    label->Name = name;
+    label->Parent = parent;
+    label->AutoSize = false;
+    label->SetBounds(left, top, width, 16);
+    label->Font->Name = fontName;
+    label->Font->Height = -13;
+    label->Font->Style = TFontStyles() << fsBold;
+    label->Font->Color = clAqua;
+    label->Caption = caption;
+    return label;
+}
+
+}  // namespace
+
+__fastcall TFrmAbout::TFrmAbout(TComponent *Owner)
+    : TForm(Owner)
+{
+    CreateControls();
+}
+
+void TFrmAbout::CreateControls()
+{
+    Name = "FrmAbout";
+    Caption = "FrmAbout";
+    BorderStyle = bsSingle;
+    BorderIcons = TBorderIcons() << biSystemMenu << biMinimize;
+    Color = clSilver;
+    Scaled = false;
+    ClientWidth = 469;
+    ClientHeight = 227;
+    OnCreate = &TFrmAbout::FormCreate;
+
+    Panel1 = new TPanel(this);
+    Panel1->Name = "Panel1";
+    Panel1->Parent = this;
+    Panel1->SetBounds(4, 4, 461, 221);
+    Panel1->BorderStyle = bsSingle;
+    Panel1->Color = RgbColour(79, 119, 255);
+    Panel1->Caption = "";
+    Panel1->Font->Name = AnsiString(L"新細明體");
+    Panel1->Font->Height = -16;
+    Panel1->Font->Style = TFontStyles() << fsBold;
+
+    Image1 = new TImage(this);
+    Image1->Name = "Image1";
+    Image1->Parent = Panel1;
+    Image1->SetBounds(16, 24, 71, 45);
+
+    Label1 = NewAboutLabel(this, Panel1, "Label1", "MS Sans Serif", 92, 44, 341,
+                           "VQ480T Smart Card Reader Diagnostics v 1.6");
+
+    Panel2 = new TPanel(this);
+    Panel2->Name = "Panel2";
+    Panel2->Parent = Panel1;
+    Panel2->SetBounds(24, 80, 417, 2);
+    Panel2->Caption = "";
+
+    Label2 = NewAboutLabel(this, Panel1, "Label2", "MS Sans Serif", 84, 92, 332,
+                           "Tervane Technology Corporation");
+    Label3 = NewAboutLabel(this, Panel1, "Label3", "Microsoft Sans Serif", 56, 112, 389,
+                           "Tel : 0800-000-000   E-mail : support@tervane.example");
+    Label5 = NewAboutLabel(this, Panel1, "Label5", "MS Sans Serif", 108, 132, 257,
+                           "http://www.tervane.example");
+
+    BitBtn1 = new TBitBtn(this);
+    BitBtn1->Name = "BitBtn1";
+    BitBtn1->Parent = Panel1;
+    BitBtn1->Kind = bkOK;
+    BitBtn1->Caption = "&OK";
+    BitBtn1->SetBounds(170, 168, 121, 29);
+}
+
+void __fastcall TFrmAbout::FormCreate(TObject *Sender)
+{
+    Left = (Screen->Width - Width) / 2;
+    Top = (Screen->Height - Height) / 2;
+    Panel1->Height = 221;
+    Panel1->Width = 461;
+    BitBtn1->Height = 29;
+    BitBtn1->Width = 121;
+    Caption = MainText(11, SelfForm->LanguageIndex);
+}

@@ -1,0 +1,39 @@
+// Program entry of vqdiag: the four windows in their order, then the loop.
+#include <vcl.h>
+#include <windows.h>
+
+#include "About.h"
+#include "Log.h"
+#include "Main.h"
+#include "service/SCM_Main.h"
+#include "vqdiag.h"
+
+// The framework's standard display; an exception of another kind is shown
+// as a framework exception with an empty message.
+void ShowEscapedException()
+{
+    try {
+        throw;
+    } catch (Exception &exception) {
+        Application->ShowException(&exception);
+    } catch (...) {
+        Exception empty("");
+        Application->ShowException(&empty);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    try {
+        Application->Initialize();
+        // SelfForm first: the others read its LanguageIndex when created.
+        Application->CreateForm(__classid(TSelfForm), &SelfForm);
+        Application->CreateForm(__classid(TLogForm), &LogForm);
+        Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
+        Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+        Application->Run();
+    } catch (...) {
+        ShowEscapedException();
+    }
+    return 0;
+}

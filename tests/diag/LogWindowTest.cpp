@@ -1,0 +1,204 @@
+// The log window's layout and its ".log" file; the about box.
+#include "DiagProgram.h"
+
+#include <vqwin/FileSystem.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+class LogWindow : public diagtest::DiagProgram {
+ protected:
+  void Put(const std::string& path, const std::string& bytes) {
+    machine().machine().files().WriteBytes(path, bytes);
+  }
+  bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(machine().machine().files().Resolve(path).hostPath, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void SetReport(std::initializer_list<std::string> lines) {
+    LogForm->DiagnosticMemo->Lines->Clear();
+    for (const std::string& line : lines) LogForm->DiagnosticMemo->Lines->Add(line);
+  }
+  // Presses Save with the dialog answered by `fileName` (empty: the proposed name).
+  void Save(const std::string& fileName) {
+    vcl::CurrentDialogScript().Queue({IDOK, fileName});
+    LogForm->bbtnSave->Click();
+  }
+  std::vector<vcl::DialogRecord> MessageBoxes() {
+    std::vector<vcl::DialogRecord> boxes;
+    for (const auto& r : vcl::CurrentDialogScript().Records())
+      if (r.kind == vcl::DialogKind::MessageBox) boxes.push_back(r);
+    return boxes;
+  }
+};
+
+TEST_F(LogWindow, StartsWithOneEmptyLineAndItsDesign) {
+  Create();
+  TMemo* memo = LogForm->DiagnosticMemo;
+  ASSERT_EQ(memo->Lines->Count, 1);
+  EXPECT_EQ(Str(memo->Lines->Get(0)), "");
+  EXPECT_TRUE(memo->ReadOnly);
+  EXPECT_EQ(memo->ScrollBars, ssBoth);
+  EXPECT_EQ(Str(memo->Font->Name), "Courier New");
+  EXPECT_TRUE(memo->Font->Style.get().Contains(fsItalic));
+  EXPECT_EQ(LogForm->Width, 729);
+  EXPECT_EQ(LogForm->Height, 568);
+  EXPECT_EQ(Str(LogForm->LogSaveDialog->FileName), "Diagnostics Log.log");
+  EXPECT_EQ(Str(LogForm->LogSaveDialog->Filter), "Log File|*.log");
+  EXPECT_EQ(Str(LogForm->LogSaveDialog->DefaultExt), "");
+}
+
+TEST_F(LogWindow, ResizeKeepsButtonsSideBySideAndTheMemoFilling) {
+  Create();
+  LogForm->Show();  // the window gets resize events once it is shown
+  const int sizes[][2] = {{729, 568}, {400, 300}, {1000, 700}, {731, 569}};
+  for (const auto& size : sizes) {
+    LogForm->SetBounds(0, 0, size[0], size[1]);
+    const int half = (LogForm->Panel2->Width - 4) / 2;
+    EXPECT_EQ(LogForm->bbtnSave->Width, half) << size[0];
+    EXPECT_EQ(LogForm->bbtnClose->Width, half) << size[0];
+    EXPECT_EQ(LogForm->bbtnSave->Height, 45) << size[0];
+    EXPECT_EQ(LogForm->bbtnClose->Height, 45) << size[0];
+    EXPECT_EQ(LogForm->bbtnSave->Left, 2);
+    EXPECT_EQ(LogForm->bbtnClose->Left, 2 + half);
+    EXPECT_EQ(LogForm->bbtnSave->Top, 2);
+    EXPECT_EQ(LogForm->DiagnosticMemo->Left, 2);
+    EXPECT_EQ(LogForm->DiagnosticMemo->Top, 2);
+    EXPECT_EQ(LogForm->DiagnosticMemo->Width, LogForm->Panel1->Width - 4) << size[0];
+    EXPECT_EQ(LogForm->DiagnosticMemo->Height, LogForm->Panel1->Height - 4) << size[1];
+  }
+}
+
+TEST_F(LogWindow, SavesEveryLineWithCrLfUnderTheProposedName) {
+  Create();
+  SetReport({"             Diagnose Current Smart Card System v2.2", "", "last line"});
+  Save("");
+  const std::string saved = vcl::CurrentDialogScript().Records().back().fileName;
+  ASSERT_FALSE(saved.empty());
+  EXPECT_NE(saved.find("Diagnostics Log.log"), std::string::npos);
+  EXPECT_EQ(Read(saved),
+            "             Diagnose Current Smart Card System v2.2\r\n\r\nlast line\r\n");
+  EXPECT_TRUE(LogForm->bbtnSave->Enabled);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(LogWindow, ReplacesAnExistingFileWhole) {
+  Put("C:\\Logs\\old.log", std::string(500, 'x'));
+  Create();
+  SetReport({"short"});
+  Save("C:\\Logs\\old.log");
+  EXPECT_EQ(Read("C:\\Logs\\old.log"), "short\r\n");
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(LogWindow, NameWithoutExtensionIsUsedAsTyped) {
+  Create();
+  SetReport({"a"});
+  Save("C:\\report");
+  EXPECT_EQ(Read("C:\\report"), "a\r\n");
+  EXPECT_FALSE(Exists("C:\\report.log"));
+}
+
+TEST_F(LogWindow, WritesTheSystemCodePageBytes) {
+  Taiwanese();
+  Create();
+  const std::string big5 = vqwin::FromUtf8("讀卡機已正確安裝", 950);
+  SetReport({big5, "ASCII"});
+  Save("C:\\big5.log");
+  EXPECT_EQ(Read("C:\\big5.log"), big5 + "\r\nASCII\r\n");
+}
+
+TEST_F(LogWindow, CancelWritesNothing) {
+  Create();
+  SetReport({"a"});
+  vcl::CurrentDialogScript().Queue({IDCANCEL, ""});
+  LogForm->bbtnSave->Click();
+  EXPECT_FALSE(Exists("C:\\Program Files\\VQUSB\\Diagnostics Log.log"));
+  EXPECT_TRUE(LogForm->bbtnSave->Enabled);
+}
+
+struct FailureCase {
+  const char* label;
+  const char* op;
+  DWORD error;
+  const char* message;
+};
+
+// A folder that can't be written, a disk that fills up: the file error is
+// shown and the earlier file keeps its content.
+TEST_F(LogWindow, FailedSaveShowsTheFileErrorAndKeepsTheOldFile) {
+  const FailureCase cases[] = {
+      {"read-only folder", "create", ERROR_ACCESS_DENIED, "Cannot create file C:\\Locked\\Diagnostics Log.log"},
+      {"full disk", "write", ERROR_DISK_FULL, "Stream write error"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    vcl::ResetApplication();
+    Put("C:\\Locked\\Diagnostics Log.log", "previous report\r\n");
+    spec().fileFailures = {{"C:\\Locked\\*", c.op, c.error}};
+    Create();
+    SetReport({"new report"});
+    Save("C:\\Locked\\Diagnostics Log.log");
+    std::vector<vcl::DialogRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind(c.message, 0), 0u) << boxes[0].text;
+    EXPECT_EQ(Read("C:\\Locked\\Diagnostics Log.log"), "previous report\r\n");
+    EXPECT_TRUE(LogForm->bbtnSave->Enabled);
+    spec().fileFailures.clear();
+    EXPECT_FALSE(Exists("C:\\Locked\\Diagnostics Log.log.~sv"));
+  }
+}
+
+TEST_F(LogWindow, ReadOnlyFileIsNotReplaced) {
+  Put("C:\\Logs\\kept.log", "kept\r\n");
+  SetFileAttributesA("C:\\Logs\\kept.log", FILE_ATTRIBUTE_READONLY);
+  Create();
+  SetReport({"new"});
+  Save("C:\\Logs\\kept.log");
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_EQ(Read("C:\\Logs\\kept.log"), "kept\r\n");
+}
+
+class AboutBox : public diagtest::DiagProgram {};
+
+TEST_F(AboutBox, DesignAndContent) {
+  spec().screenWidth = 800;
+  spec().screenHeight = 600;
+  Create();
+  EXPECT_EQ(FrmAbout->ClientWidth, 469);
+  EXPECT_EQ(FrmAbout->ClientHeight, 227);
+  EXPECT_EQ(FrmAbout->Left, (800 - FrmAbout->Width) / 2);
+  EXPECT_EQ(FrmAbout->Top, (600 - FrmAbout->Height) / 2);
+  struct {
+    TControl* control;
+    int left, top, width, height;
+  } boxes[] = {
+      {FrmAbout->Panel1, 4, 4, 461, 221},   {FrmAbout->Image1, 16, 24, 71, 45},
+      {FrmAbout->Label1, 92, 44, 341, 16},  {FrmAbout->Panel2, 24, 80, 417, 2},
+      {FrmAbout->Label2, 84, 92, 332, 16},  {FrmAbout->Label3, 56, 112, 389, 16},
+      {FrmAbout->Label5, 108, 132, 257, 16}, {FrmAbout->BitBtn1, 170, 168, 121, 29},
+  };
+  for (const auto& b : boxes) {
+    EXPECT_EQ(b.control->Left, b.left) << b.control->Name;
+    EXPECT_EQ(b.control->Top, b.top) << b.control->Name;
+    EXPECT_EQ(b.control->Width, b.width) << b.control->Name;
+    EXPECT_EQ(b.control->Height, b.height) << b.control->Name;
+  }
+  EXPECT_EQ(Str(FrmAbout->Label1->Caption), "VQ480T Smart Card Reader Diagnostics v 1.6");
+  EXPECT_FALSE(FrmAbout->Label2->Caption.IsEmpty());
+  EXPECT_FALSE(FrmAbout->Label3->Caption.IsEmpty());
+  EXPECT_FALSE(FrmAbout->Label5->Caption.IsEmpty());
+  EXPECT_EQ(Str(FrmAbout->BitBtn1->Caption), "&OK");
+  EXPECT_EQ(FrmAbout->BitBtn1->ModalResult, mrOk);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// The program entry and the coloured information lines of the service
+// control window.
+#include "DiagProgram.h"
+#include "Public.h"
+#include "vqdiag.h"
+
+#include <vqvcl/Session.h>
+
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+class Program : public diagtest::DiagProgram {};
+
+TEST_F(Program, CreatesTheFourWindowsInOrderAndRunsTheLoop) {
+  std::ostringstream out;
+  vcl::Session session("click ExitBitBtn\n", out);
+  session.Attach();
+  EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
+  ASSERT_NE(SelfForm, nullptr);
+  EXPECT_EQ(Application->MainForm.get(), SelfForm);
+  ASSERT_EQ(Application->ComponentCount, 4);
+  EXPECT_EQ(Application->Components[0].get(), SelfForm);
+  EXPECT_EQ(Application->Components[1].get(), LogForm);
+  EXPECT_EQ(Application->Components[2].get(), FrmAbout);
+  EXPECT_EQ(Application->Components[3].get(), frmSCM);
+  EXPECT_STREQ(Application->RunEndReason(), "terminated");
+  EXPECT_EQ(session.Errors(), 0) << out.str();
+}
+
+TEST_F(Program, EscapedExceptionsAreShownByTheFramework) {
+  Create();
+  try {
+    throw EFCreateError("Cannot create file X");
+  } catch (...) {
+    ShowEscapedException();
+  }
+  try {
+    throw std::runtime_error("not the framework's");
+  } catch (...) {
+    ShowEscapedException();
+  }
+  const auto& records = vcl::CurrentDialogScript().Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].kind, vcl::DialogKind::MessageBox);
+  EXPECT_EQ(records[0].text, "Cannot create file X.");
+  EXPECT_EQ(records[1].text, "");
+}
+
+class InfoLines : public diagtest::DiagProgram {};
+
+TEST_F(InfoLines, AppendsColouredLinesAndClearsOnlyOnTheExactWord) {
+  Create();
+  TRichEdit* box = frmSCM->rchedt_Info;
+  AddInfoLine("-> Smart Card service not found !", 0x0000FF);
+  AddInfoLine("d_clear", 0x000000);
+  AddInfoLine("d_CLEAR ", 0x008000);
+  ASSERT_EQ(box->Lines->Count, 3);
+  EXPECT_EQ(Str(box->Lines->Get(1)), "d_clear");
+  EXPECT_EQ(Str(box->Lines->Get(2)), "d_CLEAR ");
+  EXPECT_EQ(ColorToRGB(box->LineColor(0)), 0x0000FF);
+  EXPECT_EQ(ColorToRGB(box->LineColor(1)), 0x000000);
+  EXPECT_EQ(ColorToRGB(box->LineColor(2)), 0x008000);
+  AddInfoLine("d_CLEAR", 0x0000FF);
+  EXPECT_EQ(box->Lines->Count, 0);
+}
+
+TEST_F(InfoLines, NewLineIsScrolledIntoView) {
+  Create();
+  TRichEdit* box = frmSCM->rchedt_Info;
+  for (int i = 0; i < 40; ++i) AddInfoLine(AnsiString("line ") + AnsiString(i), 0xFF0000);
+  EXPECT_GT(box->TopLine, 0);
+  EXPECT_LE(box->TopLine, 39);
+  EXPECT_GT(box->TopLine + box->VisibleLineCount(), 39);
+}
+
+TEST_F(InfoLines, NothingHappensBeforeTheWindowExists) {
+  AddInfoLine("early", 0x0000FF);
+  AddInfoLine("d_CLEAR", 0);
+  SUCCEED();
+}
+
+}  // namespace
