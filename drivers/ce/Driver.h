@@ -5,6 +5,8 @@
 #include <usbdi.h>
 #include <windows.h>
 
+#include <stddef.h>
+
 #include "SmartcardExtension.h"
 
 // The reader family's USB ids.
@@ -14,11 +16,19 @@ constexpr DWORD ReaderProductId = 0x0480;
 constexpr uint32_t MaxReaders = 4;
 constexpr uint32_t ReaderNameChars = 80;  // wide characters, terminating zero included
 
-// One allocation per reader: the context and its device part.
+// One allocation per reader: the context, its device part, and what the
+// front end keeps besides.
 struct ReaderDeviceBlock {
   SmartcardExtension Extension;
   ReaderDeviceData DeviceData;
+  uint8_t Introduced;  // the smart-card subsystem took the reader's name
 };
+
+static_assert(offsetof(ReaderDeviceBlock, Extension) == 0, "the context opens the block");
+
+inline ReaderDeviceBlock* BlockOf(SmartcardExtension* SmartcardExtension) {
+  return reinterpret_cast<ReaderDeviceBlock*>(SmartcardExtension);
+}
 
 // Driver-wide state.
 extern SmartcardExtension* DeviceTable[MaxReaders];

@@ -232,7 +232,7 @@ SmartcardExtension* InitReaderDevice(LPCWSTR Path) {
   }
   WCHAR readerName[ReaderNameChars];
   BuildReaderName(ext, readerName, ReaderNameChars);
-  IntroduceReader(readerName, deviceName);
+  block->Introduced = IntroduceReader(readerName, deviceName) == STATUS_SUCCESS;
   return ext;
 }
 
@@ -343,9 +343,14 @@ void TearDownReaderDevice(SmartcardExtension* ext) {
     if (ext->OsData) SetEvent(ext->OsData->CancelEvent);
     Sleep(LingeringCallWaitMs);
   }
-  WCHAR readerName[ReaderNameChars];
-  BuildReaderName(ext, readerName, ReaderNameChars);
-  ForgetReader(readerName);
+  // Only a name this reader introduced is forgotten: a reader without name,
+  // or one whose introduction was refused, may share its name with another.
+  if (BlockOf(ext)->Introduced) {
+    WCHAR readerName[ReaderNameChars];
+    BuildReaderName(ext, readerName, ReaderNameChars);
+    ForgetReader(readerName);
+    BlockOf(ext)->Introduced = 0;
+  }
   if (dev->InterruptEvent) CloseHandle(dev->InterruptEvent);
   if (dev->ReadEvent) CloseHandle(dev->ReadEvent);
   dev->InterruptEvent = dev->ReadEvent = NULL;

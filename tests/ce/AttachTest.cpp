@@ -109,6 +109,20 @@ TEST_F(CeDriver, EmptyNameValueGivesAWorkingReaderWithoutName) {
   EXPECT_TRUE(VQU_Close(h));
 }
 
+TEST_F(CeDriver, ReaderWithoutNameDoesNotForgetAnotherReadersName) {
+  Reader named = Plug();  // VQU1:, "TERVANE VQ480T 0"
+  ASSERT_TRUE(named.claimed);
+  vqce::devices::SetActivationHook([](const std::wstring& key) {
+    vqce::registry::SetString(HKEY_LOCAL_MACHINE, key, L"Name", L"");
+  });
+  UnitCounter = 1;  // the nameless reader keeps unit 1: the same name
+  Reader nameless = Plug();
+  ASSERT_TRUE(nameless.claimed);
+  EXPECT_EQ(nameless.ext->VendorAttributes.UnitNo, 1u);
+  ASSERT_TRUE(vqce::usb::Unplug(nameless.id));
+  EXPECT_EQ(vqce::smartcard::Readers().count(L"TERVANE VQ480T 0"), 1u);
+}
+
 TEST_F(CeDriver, RefusedIntroductionLeavesAStreamDevice) {
   vqce::smartcard::SetRefuseIntroduce(true);
   Reader r = Plug();

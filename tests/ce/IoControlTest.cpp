@@ -209,9 +209,19 @@ TEST_F(IoControl, TransmitChecksAndExchanges) {
   EXPECT_EQ(reply.out[16], 0x90);
   EXPECT_EQ(reply.out[17], 0x00);
 
+  const CardCapabilities& card = reader.ext->CardCapabilities;
   const std::pair<uint32_t, uint32_t> current[] = {
-      {SCARD_ATTR_CURRENT_PROTOCOL_TYPE, ProtocolT1}, {SCARD_ATTR_CURRENT_IFSC, 254}, {SCARD_ATTR_CURRENT_EBC_ENCODING, 0}};
+      {SCARD_ATTR_CURRENT_PROTOCOL_TYPE, ProtocolT1},
+      {SCARD_ATTR_CURRENT_IFSC, 254},
+      {SCARD_ATTR_CURRENT_IFSD, reader.ext->T1State.IFSD},
+      {SCARD_ATTR_CURRENT_EBC_ENCODING, 0},
+      {SCARD_ATTR_CURRENT_N, card.N},
+      {SCARD_ATTR_CURRENT_W, card.T0.WI},
+      {SCARD_ATTR_CURRENT_BWT, card.T1.BWI},
+      {SCARD_ATTR_CURRENT_CWT, card.T1.CWI},
+  };
   for (auto [tag, value] : current) EXPECT_EQ(Attr(h, tag).Value(), value) << std::hex << tag;
+  EXPECT_EQ(Attr(h, SCARD_ATTR_CURRENT_BWT).Value(), 4u) << "the integer, not the time";
   EXPECT_EQ(Attr(h, SCARD_ATTR_ICC_TYPE_PER_ATR, 1).out, std::vector<uint8_t>{1});
 }
 
