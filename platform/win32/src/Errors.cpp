@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "vqwin/MessageTexts.h"
+
 namespace {
 
 thread_local DWORD t_lastError = 0;
@@ -88,7 +90,7 @@ std::map<DWORD, std::string>& ExtraTexts() {
 }  // namespace
 
 namespace vqwin {
-// Later parts of the stand-in (services, PC/SC) add the texts of their codes.
+
 void RegisterMessageText(DWORD code, const std::string& text) { ExtraTexts()[code] = text; }
 }  // namespace vqwin
 

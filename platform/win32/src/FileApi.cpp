@@ -181,16 +181,6 @@ WIN32_FIND_DATAA MakeFindData(const std::string& name, const ResolvedPath& where
   return d;
 }
 
-bool SplitLast(const std::string& full, std::string& dir, std::string& name) {
-  const auto parts = SplitWindowsPath(full, CurrentMachine().spec().locale.ansiCodePage);
-  if (parts.size() < 2) return false;
-  name = parts.back();
-  dir.clear();
-  for (size_t i = 0; i + 1 < parts.size(); ++i) dir += (i ? "\\" : "") + parts[i];
-  if (parts.size() == 2) dir += "\\";
-  return true;
-}
-
 }  // namespace
 }  // namespace vqwin
 

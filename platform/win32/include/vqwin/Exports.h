@@ -33,4 +33,4 @@ struct ExportRegistrar {
 #define VQWIN_EXPORT_CAT(a, b) VQWIN_EXPORT_CAT2(a, b)
 #define VQWIN_EXPORT(module, function)                                               \
   static ::vqwin::ExportRegistrar VQWIN_EXPORT_CAT(vqwinExport_, __LINE__)(          \
-      module, #function, reinterpret_cast<FARPROC>(&function))
+      module, #function, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&function)))
