@@ -82,6 +82,18 @@ TEST_F(Session, T0CardFromPowerOnToPowerDown) {
   PowerDown();
 }
 
+TEST_F(Session, InverseConventionCard) {
+  Open("0100", vqsim::InverseCard());
+  ASSERT_EQ(Power(1), STATUS_SUCCESS);
+  EXPECT_EQ(ext->CardCapabilities.InversConvention, 1);
+  EXPECT_EQ(ext->CardCapabilities.ATR[0], 0x3F);
+  ASSERT_EQ(SetProtocol(ProtocolT0), STATUS_SUCCESS);
+  EXPECT_EQ(Sent(0x61)[0].payload[1], 0x02);  // the reader is told the convention
+  ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}), STATUS_SUCCESS);
+  EXPECT_EQ(Answer().size(), 10u);
+  EXPECT_EQ(Answer()[8], 0x90);
+}
+
 class T1Session : public Session, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(T1Session, T1CardFromPowerOnToPowerDown) {
