@@ -247,6 +247,18 @@ USB_TRANSFER Issue(USB_PIPE hPipe, LPTRANSFER_NOTIFY_ROUTINE routine, LPVOID par
   } else {
     Finish(d, t, static_cast<DWORD>(got), ErrorOf(s));
     if (s == vqsim::LinkStatus::Unplugged) FailPending(d);
+    // Done at once: the completion routine runs now, on the issuing thread,
+    // rather than waiting for the device thread to be scheduled.
+    auto queued = std::find(d.callbacks.begin(), d.callbacks.end(), t);
+    if (queued != d.callbacks.end()) {
+      d.callbacks.erase(queued);
+      t->callback = Transfer::Running;
+      lock.unlock();
+      routine(param);
+      lock.lock();
+      t->callback = Transfer::Done;
+      d.cv.notify_all();
+    }
   }
   if (!routine && !(flags & USB_NO_WAIT)) {
     // A call without completion routine returns when the transfer is done.
