@@ -19,7 +19,7 @@ run_preset() {
   fi
 }
 
-run_preset default
+run_preset default --output-on-failure
 run_preset asan -LE integration
 run_preset tsan -L ce
 run_preset fuzz
