@@ -1,0 +1,81 @@
+// The Linux launcher: scripted sessions on machines, dumps and exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+Result Launch(const std::string& arguments) {
+  const std::string command = std::string(VQDIAG_LAUNCHER) + " " + arguments + " 2>&1";
+  Result result{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+bool Has(const Result& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
+
+TEST(Launcher, DumpOfTheMainWindowOnTheDefaultMachine) {
+  Result r = Launch("--dump SelfForm");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const char* expected[] = {
+      "form SelfForm TSelfForm",
+      "client=781x585",
+      "caption=\"Smart Card Reader Self Testing Program v2.2\"",
+      "bbtn_Check TBitBtn pos=2,5 size=155x57 visible=1 enabled=1 caption=\"&Diagnostic\" font=\"Verdana\" 10pt",
+      "bbtn_ViewLog TBitBtn pos=157,5 size=155x57 visible=1 enabled=0 caption=\"&View Log\"",
+      "bbtn_FAQ TBitBtn pos=312,5 size=155x57",
+      "bbtn_SCM TBitBtn pos=467,5 size=155x57",
+      "ExitBitBtn TBitBtn pos=622,5 size=155x57",
+      "AboutBitBtn TBitBtn pos=622,5 size=155x57 visible=0",
+      "Label1 TLabel pos=60,58",
+      "Label15 TLabel pos=70,388",
+      "Image01 TImage pos=552,84 size=20x20 visible=0",
+      "Image02 TImage pos=656,84 size=20x20 visible=0",
+      "cbobox_SelectReader TComboBox pos=516,456 size=265x",
+      "text=\"Plz select a reader type\"",
+      "index=-1",
+      "Timer1 TTimer enabled=0 interval=10000",
+  };
+  for (const char* line : expected) EXPECT_TRUE(Has(r, line)) << line << "\n" << r.out;
+}
+
+TEST(Launcher, ProgramFolderPreselectsAndActionsRun) {
+  Result r = Launch("--program-dir 'C:\\VQNANOS' --do 'click bbtn_SCM' --dump SelfForm --dump frmSCM --print-log");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(Has(r, "index=3")) << r.out;
+  EXPECT_TRUE(Has(r, "form frmSCM TfrmSCM")) << r.out;
+  EXPECT_FALSE(Has(r, "form frmSCM TfrmSCM pos=0,0 size=0x0")) << r.out;
+}
+
+TEST(Launcher, BadInputGivesAnExitStatus) {
+  EXPECT_EQ(Launch("--do 'click NoSuchControl'").status, 1);
+  EXPECT_EQ(Launch("--dump NoSuchWindow").status, 1);
+  EXPECT_EQ(Launch("--machine /nonexistent/vqdiag-machine").status, 66);
+
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vqdiag-launcher-broken";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "machine.toml") << "[os\nmajor = 5\n";
+  Result broken = Launch("--machine " + dir.string());
+  EXPECT_EQ(broken.status, 65) << broken.out;
+  EXPECT_TRUE(Has(broken, "machine.toml")) << broken.out;
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
