@@ -137,6 +137,23 @@ TEST_F(IoControl, ReaderInformationAndEscape) {
   EXPECT_EQ(echo.out, std::vector<uint8_t>({1, 2, 3}));
 }
 
+TEST_F(IoControl, OversizedRequestsDoNotOverrun) {
+  const auto escape = Ioctl(h, IOCTL_SMARTCARD_VENDOR_ESCAPE, std::vector<uint8_t>(5000, 0x11), 16);
+  EXPECT_FALSE(escape.ok);
+  reader.sim->InsertCard(vqsim::T1Card());
+  ASSERT_TRUE(Eventually([&] { return CardState(reader.ext) == CardStateSwallowed; }));
+  ASSERT_TRUE(Ioctl(h, IOCTL_SMARTCARD_POWER, U32(SCARD_COLD_RESET), 64).ok);
+  ASSERT_TRUE(Ioctl(h, IOCTL_SMARTCARD_SET_PROTOCOL, U32(ProtocolT1), 4).ok);
+  std::vector<uint8_t> apdu = {0x80, 0xEE, 0x00, 0x00, 0x00, 0x13, 0x88};  // extended length 5000
+  apdu.resize(apdu.size() + 5000, 0x22);
+  // Chained in blocks or refused, as the protocol allows; a 300-byte output never overflows.
+  auto big = Ioctl(h, IOCTL_SMARTCARD_TRANSMIT, Request(ProtocolT1, apdu), 300);
+  EXPECT_LE(big.returned, 300u);
+  // The reader is still usable.
+  auto echo = Ioctl(h, IOCTL_SMARTCARD_TRANSMIT, Request(ProtocolT1, {0x80, 0xEE, 0x00, 0x00, 0x01, 0x42}), 300);
+  EXPECT_TRUE(echo.ok) << echo.error;
+}
+
 TEST_F(IoControl, MissingReturnedLengthPlaceIsNotWrittenThrough) {
   uint8_t out[8] = {};
   uint8_t in[4];
