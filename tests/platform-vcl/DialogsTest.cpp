@@ -34,7 +34,8 @@ TEST_F(DialogsTest, MessageBoxIsAnsweredByTheScriptAndRecorded) {
   EXPECT_EQ(r.type, unsigned(MB_YESNO | MB_ICONQUESTION));
   EXPECT_EQ(r.result, IDNO);
   EXPECT_TRUE(r.scripted);
-  EXPECT_EQ(out_.str(), "dialog messagebox \"Question\" \"Really?\" -> IDNO (scripted)\n");
+  EXPECT_EQ(r.owner, "TestForm");
+  EXPECT_EQ(out_.str(), "dialog messagebox \"Question\" \"Really?\" owner=TestForm -> IDNO (scripted)\n");
   EXPECT_EQ(session_->Errors(), 0);
 }
 

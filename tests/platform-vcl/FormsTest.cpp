@@ -204,6 +204,21 @@ TEST_F(FormsTest, AnOwnerFreesWhatItOwnsLastFirst) {
   EXPECT_EQ(static_cast<TForm*>(Application->MainForm), nullptr);
 }
 
+class TFailingForm : public TForm {
+ public:
+  explicit __fastcall TFailingForm(TComponent* owner) : TForm(owner) { OnCreate = &TFailingForm::FormCreate; }
+  void __fastcall FormCreate(TObject*) { throw EConvertError("bad design value"); }
+};
+
+TEST_F(FormsTest, AnErrorInOnCreateIsShownAndTheFormStillMade) {
+  TFailingForm* f = nullptr;
+  Application->Title = "Prog";
+  Application->CreateForm(__classid(TFailingForm), &f);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(Records().size(), 1u);
+  EXPECT_EQ(Records()[0].text, "bad design value.");
+}
+
 TEST_F(FormsTest, HandlerOfAnotherClassThanTheOwnerIsRefused) {
   auto* orphan = new TButton(nullptr);
   EXPECT_THROW(orphan->OnClick = &TTestForm::FormShow, std::logic_error);

@@ -57,13 +57,31 @@ Globals g_globals;
 }  // namespace
 
 namespace vcl::detail {
+namespace {
+TWinControl* FindHandle(TWinControl* w, HWND h) {
+  if (w->GetHandle() == h) return w;
+  for (TControl* c : w->Children())
+    if (auto* cw = dynamic_cast<TWinControl*>(c))
+      if (TWinControl* hit = FindHandle(cw, h)) return hit;
+  return nullptr;
+}
+}  // namespace
+
+std::string NameOfHandle(HWND h) {
+  if (!h) return std::string();
+  for (TCustomForm* f : AllForms())
+    if (TWinControl* hit = FindHandle(f, h)) return hit->Name.str();
+  return "?";
+}
+
 bool g_hookInstalled = false;
 void EnsureMessageBoxHook() {
   if (g_hookInstalled) return;
   g_hookInstalled = true;
   // Win32's message boxes are answered by the dialog script.
   vqwin::SetMessageBoxHandler([](const vqwin::MessageBoxCall& call) {
-    return vcl::ScriptedMessageBox(WideToUtf8(call.wideText), WideToUtf8(call.wideCaption), call.type);
+    return vcl::ScriptedMessageBox(WideToUtf8(call.wideText), WideToUtf8(call.wideCaption), call.type,
+                                   NameOfHandle(call.owner));
   });
 }
 std::vector<TCustomForm*>& FormsZOrder() { return AllForms(); }

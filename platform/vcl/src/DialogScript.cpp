@@ -64,10 +64,12 @@ bool MessageBoxHasButton(unsigned type, int id) {
   return false;
 }
 
-int ScriptedMessageBox(const std::string& textUtf8, const std::string& captionUtf8, unsigned type) {
+int ScriptedMessageBox(const std::string& textUtf8, const std::string& captionUtf8, unsigned type,
+                       const std::string& owner) {
   DialogRecord rec;
   rec.kind = DialogKind::MessageBox;
   rec.caption = captionUtf8;
+  rec.owner = owner;
   rec.text = textUtf8;
   rec.type = type;
   rec.result = DefaultMessageBoxAnswer(type);

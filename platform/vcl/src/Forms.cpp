@@ -34,8 +34,14 @@ TCustomForm::~TCustomForm() {
 void TCustomForm::AfterConstruction() {
   if (created_) return;
   created_ = true;
+  vcl::detail::EnsureMessageBoxHook();
   Realign();
-  OnCreate(this);
+  // An error in the creation handler is shown; the form is still made.
+  try {
+    OnCreate(this);
+  } catch (...) {
+    Application->HandleException(this);
+  }
   if (visible_) {
     visible_ = false;
     SetVisible(true);
@@ -45,7 +51,11 @@ void TCustomForm::AfterConstruction() {
 void TCustomForm::BeforeDestruction() {
   if (destroying_) return;
   destroying_ = true;
-  OnDestroy(this);
+  try {
+    OnDestroy(this);
+  } catch (...) {
+    if (Application) Application->HandleException(this);
+  }
 }
 
 void TCustomForm::GetFrame(int& left, int& top, int& right, int& bottom) const {

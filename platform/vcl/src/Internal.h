@@ -1,6 +1,8 @@
 // State shared by the framework's units (not for programs).
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,8 @@ void FormDestroyed(TCustomForm* form);
 void MainFormClosed();
 // Routes Win32's MessageBoxA/W into the dialog script (once).
 void EnsureMessageBoxHook();
+// Name of the form or control whose Handle is `h` ("" for none, "?" unknown).
+std::string NameOfHandle(HWND h);
 
 // 8-bit text of the machine's code page <-> UTF-8.
 std::string AnsiToUtf8(const std::string& ansi);

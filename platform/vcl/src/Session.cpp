@@ -91,6 +91,7 @@ void Session::Attach() {
   SetInputSource(this);
   CurrentDialogScript().OnRecord = [this](const DialogRecord& r) {
     out_ << "dialog " << DialogKindName(r.kind) << ' ' << Quote(r.caption) << ' ' << Quote(r.text);
+    if (!r.owner.empty()) out_ << " owner=" << r.owner;
     if (r.kind == DialogKind::SaveDialog && r.result == 1) out_ << " -> save " << Quote(r.fileName);
     else if (r.kind == DialogKind::ModalForm) out_ << " -> modal result " << r.result;
     else out_ << " -> " << DialogIdName(r.result);

@@ -23,6 +23,7 @@ struct DialogAnswer {
 struct DialogRecord {
   DialogKind kind;
   std::string caption;  // UTF-8
+  std::string owner;    // Name of the owning form or control ("": none)
   std::string text;     // UTF-8 (a file dialog: its filter)
   unsigned type = 0;    // MB_ flags of a message box
   int result = 0;       // the button id (a modal form: its modal result)
@@ -59,7 +60,8 @@ int DefaultMessageBoxAnswer(unsigned type);
 bool MessageBoxHasButton(unsigned type, int id);
 // Shows a message box through the script: records it and returns the
 // scripted answer, or the default one.
-int ScriptedMessageBox(const std::string& textUtf8, const std::string& captionUtf8, unsigned type);
+int ScriptedMessageBox(const std::string& textUtf8, const std::string& captionUtf8, unsigned type,
+                       const std::string& owner = std::string());
 
 // Names of the button ids ("IDOK" ...) and back (also decimal numbers).
 std::string DialogIdName(int id);
