@@ -1,5 +1,7 @@
 // The IFD handler entry points against an in-process simulated reader.
+#include <cstdio>
 #include <cstring>
+#include <ostream>
 
 #include "HandlerFixture.h"
 
@@ -58,6 +60,17 @@ struct TagCase {
   DWORD length;      // Length afterwards
   std::vector<uint8_t> bytes;  // the first bytes of Value afterwards
 };
+
+void PrintTo(const TagCase& tc, std::ostream* os) {
+  *os << "tag 0x" << std::hex << tc.tag << std::dec << ", buffer " << tc.size;
+}
+
+std::string TagCaseName(const ::testing::TestParamInfo<TagCase>& info) {
+  char name[40];
+  std::snprintf(name, sizeof name, "Tag%04lX_Size%lu", static_cast<unsigned long>(info.param.tag),
+                static_cast<unsigned long>(info.param.size));
+  return name;
+}
 
 std::vector<uint8_t> Le32(uint32_t v) {
   return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
@@ -119,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
         // What does not fit the caller's buffer is not written.
         TagCase{0x0100, 7, IFD_ERROR_INSUFFICIENT_BUFFER, 0, kUntouched},
         TagCase{0x0102, 3, IFD_ERROR_INSUFFICIENT_BUFFER, 0, kUntouched},
-        TagCase{0x0FAE, 0, IFD_ERROR_INSUFFICIENT_BUFFER, 0, kUntouched}));
+        TagCase{0x0FAE, 0, IFD_ERROR_INSUFFICIENT_BUFFER, 0, kUntouched}),
+    TagCaseName);
 
 TEST_F(HandlerTest, PowerUpGivesTheCardsAtrAndSetsItsProtocol) {
   auto card = vqsim::T0Card();
@@ -444,6 +458,10 @@ struct TimeoutCase {
   uint32_t protocol;
   uint32_t timeout;
 };
+
+void PrintTo(const TimeoutCase& tc, std::ostream* os) {
+  *os << "type 0x" << std::hex << int(tc.type) << std::dec << ", protocol " << tc.protocol;
+}
 
 class ReadTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
 

@@ -119,6 +119,8 @@ struct PipeCase {
   uint8_t bulkIn, bulkOut;
 };
 
+void PrintTo(const PipeCase& pc, std::ostream* os) { *os << pc.name; }
+
 class PipeLayoutTest : public UsbTransportTest,
                        public ::testing::WithParamInterface<PipeCase> {};
 
