@@ -228,6 +228,7 @@ TEST_F(Files, TextModeReadsAsTheCLibraryDoes) {
   std::fclose(out);
   EXPECT_EQ(ReadWhole("C:\\WINDOWS\\out.txt"), "a\r\nb\r\n");
   EXPECT_EQ(_fsopen("C:\\WINDOWS\\none.txt", "r", _SH_DENYNO), nullptr);
+  EXPECT_EQ(_fsopen("C:\\WINDOWS", "r", _SH_DENYNO), nullptr);
 }
 
 }  // namespace

@@ -88,7 +88,10 @@ typedef HKEY* PHKEY;
 typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
 
-typedef INT_PTR(WINAPI* FARPROC)();
+// Windows declares FARPROC as returning INT_PTR; here it is the one function
+// pointer type that casts to any other without a warning, which is all that
+// callers of GetProcAddress do with it.
+typedef void(WINAPI* FARPROC)(void);
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 

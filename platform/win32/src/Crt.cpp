@@ -37,6 +37,11 @@ extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
   const bool reading = mode[0] == 'r' && !std::strchr(mode, '+');
   vqwin::FileSystem& files = vqwin::CurrentMachine().files();
   const vqwin::ResolvedPath r = files.Resolve(filename);
+  std::error_code ec;
+  if (r.exists && std::filesystem::is_directory(r.hostPath, ec)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   if (reading) {
     if (!r.exists) {
       SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);

@@ -68,6 +68,7 @@ bool Writes(DWORD access) { return access & (GENERIC_WRITE | GENERIC_ALL); }
 // Whether an open of `hostPath` with this access and sharing, or an operation
 // needing `access` (delete counts as write here), collides with open handles.
 bool Collides(const std::string& hostPath, DWORD access, DWORD share, bool deleting = false) {
+  if (!deleting && access == 0) return false;  // no data access: nothing to share
   std::lock_guard<std::mutex> lock(g_openMutex);
   for (const OpenEntry& e : g_open) {
     if (e.hostPath != hostPath) continue;
