@@ -176,6 +176,7 @@ TEST_F(CeDriver, AttachFailuresLeaveNothingBehind) {
     for (SmartcardExtension* slot : DeviceTable) EXPECT_EQ(slot, nullptr);
     vqce::usb::Unplug(plugged.id);
   }
+  EXPECT_EQ(VQU_Init(L"Drivers\\Active\\99", nullptr), 0u) << "an active key without client information";
   // The interface may come with the attach call.
   auto plugged = vqce::usb::Plug(std::make_shared<vqsim::SimReader>(), interfaceGiven);
   EXPECT_TRUE(plugged.claimed);

@@ -22,6 +22,7 @@ constexpr wchar_t kLoadClientsKey[] = L"Drivers\\USB\\LoadClients";
 // Pending IN transfers are tried again this often (real time), besides every
 // wake-up of the link.
 constexpr auto kRetryPeriod = std::chrono::milliseconds(2);
+constexpr auto kInterruptRetryPeriod = std::chrono::milliseconds(50);
 
 struct Device;
 
@@ -198,7 +199,10 @@ void Worker(Device* d) {
       d->cv.wait(lock, [&] { return d->stop || !d->callbacks.empty() || d->wake ||
                                     (d->gone && !d->detaching && !detachStarted); });
     } else {
-      d->cv.wait_for(lock, kRetryPeriod, [&] { return d->stop || !d->callbacks.empty() || d->wake; });
+      // Interrupt data is announced by the link's wake-up; bulk data is not.
+      const bool bulk = std::any_of(d->pending.begin(), d->pending.end(), [](Transfer* t) { return !t->interrupt; });
+      d->cv.wait_for(lock, bulk ? kRetryPeriod : kInterruptRetryPeriod,
+                     [&] { return d->stop || !d->callbacks.empty() || d->wake; });
     }
     d->wake = false;
   }
