@@ -52,8 +52,10 @@ class Sim:
 
 
 class Daemon:
-    def __init__(self, bundle_so, sim_exe, readers, name="TERVANE VQ480T"):
-        """readers: one list of vqreader-sim arguments per reader."""
+    def __init__(self, bundle_so, sim_exe, readers, name="TERVANE VQ480T", before_daemon=None):
+        """readers: one list of vqreader-sim arguments per reader;
+        before_daemon(sims, sim_exe) runs once the simulators are up."""
+        self.before_daemon = before_daemon
         self.dir = tempfile.mkdtemp(prefix="vq-pcscd-")
         bundle_so = os.path.abspath(bundle_so)
         sim_exe = os.path.abspath(sim_exe)
@@ -73,6 +75,8 @@ class Daemon:
             self.sims.append(Sim(sim_exe, path, args,
                                  os.path.join(self.dir, "sim%d.log" % i)))
             sockets.append(path)
+        if self.before_daemon:
+            self.before_daemon(self.sims, sim_exe)
         conf = os.path.join(self.dir, "conf")
         os.mkdir(conf)
         run = os.path.join(self.dir, "run")

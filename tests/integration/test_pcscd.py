@@ -52,8 +52,11 @@ ATR_T1 = with_tck([0x3B, 0x96, 0x13, 0x81, 0x31, 0xFE, 0x45] + HISTORICAL)
 class PcscdCase(unittest.TestCase):
     readers = [["--card", "t1"]]
 
+    def before_daemon(self, sims, sim_exe):
+        pass
+
     def setUp(self):
-        self.daemon = Daemon(BUNDLE, SIM, self.readers)
+        self.daemon = Daemon(BUNDLE, SIM, self.readers, before_daemon=self.before_daemon)
         self.addCleanup(self.daemon.stop)
         from smartcard import scard
         self.scard = scard
@@ -183,6 +186,46 @@ class T1Card(PcscdCase):
         card = self.connect(s.SCARD_PROTOCOL_T1)
         self.assertEqual(self.atr_of(card), ATR_T1)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+
+
+class OtherCards(PcscdCase):
+    """One card of another kind per case."""
+
+    def check_select(self, protocol):
+        card = self.connect(protocol)
+        self.assertEqual(self.transmit(card, protocol, SELECT), [0x90, 0x00])
+        answer = self.transmit(card, protocol, challenge(16))
+        self.assertEqual(len(answer), 18)
+
+
+class CrcCard(OtherCards):
+    readers = [["--card", "t1-crc"]]
+
+    def test_t1_with_crc(self):
+        self.check_select(self.scard.SCARD_PROTOCOL_T1)
+
+
+class InverseCard(OtherCards):
+    readers = [["--card", "inverse"]]
+
+    def test_inverse_convention(self):
+        self.check_select(self.scard.SCARD_PROTOCOL_T0)
+
+
+class BusyReader(OtherCards):
+    """A reader another client holds exclusively is seized (after a second)."""
+    readers = [["--card", "t1"]]
+
+    def before_daemon(self, sims, sim_exe):
+        r = subprocess.run([sim_exe, "--control", sims[0].socket_path, "busy", "on"],
+                           capture_output=True, text=True, timeout=10)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_busy_reader_is_seized(self):
+        self.check_select(self.scard.SCARD_PROTOCOL_T1)
+        r = subprocess.run([SIM, "--control", self.daemon.sims[0].socket_path, "identity"],
+                           capture_output=True, text=True, timeout=10)
+        self.assertIn("busy 0", r.stdout)
 
 
 class Tools(PcscdCase):
