@@ -51,6 +51,39 @@ TEST_F(SessionTest, ActionsReachControlsByName) {
   EXPECT_TRUE(s.Exhausted());
 }
 
+TEST_F(SessionTest, LinesAfterAClickThatOpensAModalFormDriveThatForm) {
+  TTestForm* dlg = nullptr;
+  Application->CreateForm(__classid(TTestForm), &dlg);
+  dlg->Name = "Dlg";
+  auto* save = new TSaveDialog(dlg);
+  save->InitialDir = "C:\\Out";
+  dlg->Cancel->Kind = bkCustom;
+  dlg->Cancel->ModalResult = mrNone;
+  dlg->Cancel->OnClick = [&](TObject*) { log_ += save->Execute() ? "saved " + save->FileName.str() + ";" : "cancelled;"; };
+  int result = -1;
+  form_->Cancel->Kind = bkCustom;
+  form_->Cancel->OnClick = [&](TObject*) { result = dlg->ShowModal(); };
+  vcl::Session& s = Script(
+      "click TestForm.CancelBtn\n"
+      "click CancelBtn\n"  // the modal form's button: it is searched first
+      "save x.log\n"
+      "dump Dlg\n"
+      "click OkBtn\n"
+      "select cbobox_Model 1\n");
+  Application->Run();
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(log_, "saved C:\\Out\\x.log;change VQ Nano S;");
+  EXPECT_EQ(s.Errors(), 0) << out_.str();
+  const std::string out = out_.str();
+  const size_t saved = out.find("dialog savedialog \"Save As\" \"\" -> save \"C:\\\\Out\\\\x.log\" (scripted)");
+  const size_t dump = out.find("form Dlg TTestForm");
+  const size_t modal = out.find("dialog modalform \"\" \"Dlg\" -> modal result 1 (scripted)");
+  EXPECT_NE(saved, std::string::npos) << out;
+  EXPECT_LT(saved, dump);
+  EXPECT_LT(dump, modal);
+  EXPECT_NE(modal, std::string::npos) << out;
+}
+
 TEST_F(SessionTest, BadLinesAreReportedAndTheScriptGoesOn) {
   edit_->Enabled = false;
   vcl::Session& s = Script(

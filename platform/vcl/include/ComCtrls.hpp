@@ -106,6 +106,7 @@ class TListView : public TCustomControl {
   ~TListView() override;
 
   TListColumns* Columns;
+  vcl::IndexedProperty<TListColumn*> Column{[this](int i) { return Columns->Get(i); }};
   TListItems* Items;
   TViewStyle ViewStyle = vsIcon;
   bool GridLines = false;

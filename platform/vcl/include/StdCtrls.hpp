@@ -40,9 +40,10 @@ class TEdit : public TWinControl {
   bool ReadOnly = false;
   int MaxLength = 0;
   TImeMode ImeMode = imDontCare;
+  TBorderStyle BorderStyle = bsSingle;  // bsNone: no sunken frame
   TNotifyEventProperty OnChange{this};
   void Clear() { SetText(""); }
-  void GetFrame(int& l, int& t, int& r, int& b) const override { l = t = r = b = 2; }
+  void GetFrame(int& l, int& t, int& r, int& b) const override { l = t = r = b = BorderStyle == bsNone ? 0 : 2; }
 
  protected:
   void TextChanged() override;
@@ -82,6 +83,7 @@ class TCustomMemo : public TWinControl {
   bool WantReturns = true;
   TAlignment Alignment = taLeftJustify;
   TImeMode ImeMode = imDontCare;
+  TBorderStyle BorderStyle = bsSingle;  // bsNone: no sunken frame
   TNotifyEventProperty OnChange{this};
   // First line in view (0-based); EM_SCROLLCARET brings the caret's line
   // into view.
@@ -95,7 +97,7 @@ class TCustomMemo : public TWinControl {
   void SetText(const AnsiString& t) override;
   bool WantsKey(char key) const override;
   LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) override;
-  void GetFrame(int& l, int& t, int& r, int& b) const override { l = t = r = b = 2; }
+  void GetFrame(int& l, int& t, int& r, int& b) const override { l = t = r = b = BorderStyle == bsNone ? 0 : 2; }
   // Lines that fit in the client area, by the font's line height.
   int VisibleLineCount() const;
 

@@ -154,7 +154,7 @@ void DrawChildren(cairo_t* cr, TWinControl* w, double x, double y) {
 
 void DrawMemo(cairo_t* cr, TCustomMemo* m, double x, double y, double w, double h) {
   Fill(cr, x, y, w, h, m->Color);
-  Edge(cr, x, y, w, h, false, 2);
+  if (m->BorderStyle != bsNone) Edge(cr, x, y, w, h, false, 2);
   const bool vbar = m->ScrollBars == ssVertical || m->ScrollBars == ssBoth;
   const bool hbar = m->ScrollBars == ssHorizontal || m->ScrollBars == ssBoth;
   const double cw = w - 4 - (vbar ? 16 : 0), ch = h - 4 - (hbar ? 16 : 0);
@@ -289,7 +289,7 @@ void DrawControl(cairo_t* cr, TControl* c, double x, double y) {
     }
   } else if (auto* e = dynamic_cast<TEdit*>(c)) {
     Fill(cr, x, y, w, h, e->Color);
-    Edge(cr, x, y, w, h, false, 2);
+    if (e->BorderStyle != bsNone) Edge(cr, x, y, w, h, false, 2);
     Text(cr, e->Font, e->GetText().str(), x + 4, y, w - 8, h, taLeftJustify, VAlign::Center, TextColor(e));
   } else if (auto* cb = dynamic_cast<TComboBox*>(c)) {
     Fill(cr, x, y, w, h, cb->Color);
