@@ -110,3 +110,33 @@ TEST(MachineFile, ExampleMachinesLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MachineFile, TextsReachTheProgramsInTheMachineCodePage) {
+  vqwin::ScratchMachine scratch(false);
+  scratch.Toml(
+      "[locale]\nlang_id = 0x0404\n[identity]\ncomputer_name = \"讀卡機\"\n"
+      "[program]\npath = 'C:\\許可\\vqdiag.exe'\n"
+      "[[files]]\npath = 'C:\\許可\\說明.txt'\ntext = \"許\"\n");
+  scratch.Load();
+  char name[50];
+  DWORD size = sizeof name;
+  ASSERT_TRUE(GetComputerNameA(name, &size));
+  EXPECT_STREQ(name, "\xC5\xAA\xA5\x64\xBE\xF7");
+  // The folder name's second byte is 0x5C, the backslash: the path still splits right.
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  EXPECT_STREQ(path, "C:\\\xB3\x5C\xA5\x69\\vqdiag.exe");
+  HANDLE h = CreateFileA("C:\\\xB3\x5C\xA5\x69\\\xBB\xA1\xA9\xFA.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  char text[8] = {};
+  DWORD got = 0;
+  ReadFile(h, text, sizeof text, &got, nullptr);
+  CloseHandle(h);
+  EXPECT_EQ(std::string(text, got), "\xB3\x5C");
+  EXPECT_NE(GetFileAttributesA("C:\\\xB3\x5C\xA5\x69\\\xBB\xA1\xA9\xFA.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace

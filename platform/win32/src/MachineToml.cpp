@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Text.h"
+#include "vqwin/CodePage.h"
 #include "vqwin/PeWriter.h"
 
 namespace vqwin {
@@ -258,6 +259,40 @@ void ParseClock(const Reader& r, const toml::table& t, ClockSpec& c) {
   r.Int(t, "tick", w, 0, 0xFFFFFFFFLL, c.tickAtStart);
 }
 
+// machine.toml is UTF-8; the programs see its texts in the machine's code page.
+void ToCodePage(MachineSpec& spec) {
+  const unsigned cp = spec.locale.ansiCodePage;
+  auto convert = [cp](std::string& s) {
+    for (unsigned char c : s) {
+      if (c >= 0x80) {
+        s = FromUtf8(s, cp);
+        return;
+      }
+    }
+  };
+  convert(spec.os.csdVersion);
+  convert(spec.os.windowsDir);
+  convert(spec.os.systemDir);
+  convert(spec.computerName);
+  convert(spec.userName);
+  convert(spec.programPath);
+  convert(spec.currentDir);
+  for (auto& f : spec.fileFailures) convert(f.path);
+  for (auto& f : spec.files) {
+    convert(f.path);
+    if (f.text) convert(*f.text);
+  }
+  for (auto* list : {&spec.services, &spec.processes, &spec.readers}) {
+    for (Record& r : *list) {
+      for (auto& [key, value] : r.values) {
+        if (auto* text = std::get_if<std::string>(&value)) convert(*text);
+        if (auto* texts = std::get_if<std::vector<std::string>>(&value))
+          for (auto& t : *texts) convert(t);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 MachineSpec ParseMachineToml(const std::string& text, const std::string& fileName) {
@@ -351,6 +386,7 @@ MachineSpec ParseMachineToml(const std::string& text, const std::string& fileNam
       r.Fail(node, "unknown table or key \"" + key + "\"");
     }
   }
+  ToCodePage(spec);
   return spec;
 }
 
