@@ -20,6 +20,7 @@ TLabel *NewAboutLabel(TComponent *owner, TWinControl *parent, const char *name,
     label->Name = name;
     label->Parent = parent;
     label->AutoSize = false;
+    label->Transparent = true;  // on the panel's colour
     label->SetBounds(left, top, width, 16);
     label->Font->Name = fontName;
     label->Font->Height = -13;
@@ -27,6 +28,24 @@ TLabel *NewAboutLabel(TComponent *owner, TWinControl *parent, const char *name,
     label->Font->Color = clAqua;
     label->Caption = caption;
     return label;
+}
+
+// The maker's logo: a white card with a chip on the panel's blue.
+void DrawLogo(TBitmap *bitmap)
+{
+    bitmap->SetSize(71, 45);
+    TCanvas *canvas = bitmap->Canvas;
+    canvas->Brush->Color = clWhite;
+    canvas->Pen->Color = clNavy;
+    canvas->Rectangle(4, 4, 67, 41);
+    canvas->Brush->Color = clYellow;
+    canvas->Pen->Color = clOlive;
+    canvas->Rectangle(12, 14, 28, 28);
+    canvas->Pen->Color = clNavy;
+    canvas->MoveTo(34, 16);
+    canvas->LineTo(60, 16);
+    canvas->MoveTo(34, 24);
+    canvas->LineTo(54, 24);
 }
 
 }  // namespace
@@ -64,6 +83,7 @@ void TFrmAbout::CreateControls()
     Image1->Name = "Image1";
     Image1->Parent = Panel1;
     Image1->SetBounds(16, 24, 71, 45);
+    DrawLogo(Image1->Picture->Bitmap);
 
     Label1 = NewAboutLabel(this, Panel1, "Label1", "MS Sans Serif", 92, 44, 341,
                            "VQ480T Smart Card Reader Diagnostics v 1.6");
@@ -77,7 +97,7 @@ void TFrmAbout::CreateControls()
     Label2 = NewAboutLabel(this, Panel1, "Label2", "MS Sans Serif", 84, 92, 332,
                            "Tervane Technology Corporation");
     Label3 = NewAboutLabel(this, Panel1, "Label3", "Microsoft Sans Serif", 56, 112, 389,
-                           "Tel : 0800-000-000   E-mail : support@tervane.example");
+                           "Tel : 0800-000-000  Mail : help@tervane.example");
     Label5 = NewAboutLabel(this, Panel1, "Label5", "MS Sans Serif", 108, 132, 257,
                            "http://www.tervane.example");
 

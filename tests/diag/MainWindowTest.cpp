@@ -113,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, WindowLanguage,
                          ::testing::Values(Language{"English", 0x0409, 1252, 0},
                                            Language{"Taiwan", 0x0404, 950, 1},
                                            Language{"HongKong", 0x0C04, 950, 0},
-                                           Language{"China", 0x0804, 936, 0}),
+                                           Language{"China", 0x0804, 936, 0},
+                                           Language{"Unknown", 0x007F, 1252, 0}),
                          [](const ::testing::TestParamInfo<Language>& info) { return info.param.label; });
 
 class MainWindow : public DiagProgram {};

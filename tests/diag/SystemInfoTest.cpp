@@ -1,6 +1,6 @@
 // Windows version code, display name, processor code and language index, on
 // machines set up as the systems in question.
-#include "DiagMachine.h"
+#include "DiagProgram.h"
 #include "Public.h"
 
 #include <gtest/gtest.h>
@@ -143,15 +143,19 @@ void SetUpOs(vqwin::OsSpec& os, const OsCase& c) {
   os.versionQuery = c.query;
 }
 
-class OsTable : public ::testing::TestWithParam<OsCase> {};
+class OsTable : public diagtest::DiagProgram, public ::testing::WithParamInterface<OsCase> {};
 
+// Asked directly and as the diagnostic window keeps them.
 TEST_P(OsTable, CodeNameAndProcessor) {
   const OsCase& c = GetParam();
-  diagtest::ScratchMachine machine;
-  SetUpOs(machine.os(), c);
+  SetUpOs(machine().os(), c);
   EXPECT_EQ(GetOSVersionCode(), c.code);
   EXPECT_EQ(std::string(GetOSDisplayString().c_str()), c.name);
   EXPECT_EQ(GetProcessorArchCode(), c.archCode);
+  Create();
+  EXPECT_EQ(SelfForm->OsVersionCode, c.code);
+  EXPECT_EQ(Str(SelfForm->OsName), c.name);
+  EXPECT_EQ(SelfForm->ArchCode, static_cast<unsigned>(c.archCode));
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, OsTable, ::testing::ValuesIn(kCases),
