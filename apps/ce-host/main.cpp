@@ -28,8 +28,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   vqce::modules::RegisterDl(L"VQRDCE.dll", lib);
-  auto dllMain = reinterpret_cast<BOOL (*)(HINSTANCE, DWORD, LPVOID)>(dlsym(lib, "DllMain"));
-  if (dllMain) dllMain(reinterpret_cast<HINSTANCE>(lib), DLL_PROCESS_ATTACH, nullptr);
   auto install = reinterpret_cast<BOOL (*)(LPCWSTR)>(dlsym(lib, "USBInstallDriver"));
   auto uninstall = reinterpret_cast<BOOL (*)()>(dlsym(lib, "USBUnInstallDriver"));
   if (!install || !uninstall) {

@@ -120,3 +120,8 @@ BOOL DllMain(HINSTANCE hInstDll, DWORD dwReason, LPVOID) {
   if (dwReason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(hInstDll);
   return TRUE;
 }
+
+// Here the dynamic loader runs the entry point as the library comes in.
+namespace {
+__attribute__((constructor)) void ProcessAttach() { DllMain(NULL, DLL_PROCESS_ATTACH, NULL); }
+}  // namespace

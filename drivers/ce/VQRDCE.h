@@ -28,5 +28,6 @@ VQRDCE_API DWORD VQU_Seek(DWORD_PTR hOpenContext, LONG Amount, DWORD Type);
 VQRDCE_API void VQU_PowerUp(DWORD_PTR hDeviceContext);
 VQRDCE_API void VQU_PowerDown(DWORD_PTR hDeviceContext);
 
-// The library's entry point, called by the loader.
-VQRDCE_API BOOL DllMain(HINSTANCE hInstDll, DWORD dwReason, LPVOID lpvReserved);
+// The library's entry point (not an export): the loader calls it when the
+// library is loaded.
+BOOL DllMain(HINSTANCE hInstDll, DWORD dwReason, LPVOID lpvReserved);
