@@ -21,6 +21,9 @@ struct LoopState {
   std::vector<TTimer*> timers;  // in the order they were started
   vcl::InputSource* source = nullptr;
   bool mainFormClosed = false;
+  // A timer that was due again as soon as its handler returned lets the
+  // input source act first next time, so that input is not starved.
+  bool yieldToInput = false;
 };
 
 LoopState& State() {
@@ -136,6 +139,7 @@ void ResetApplication() {
   State().posted.clear();
   State().source = nullptr;
   State().mainFormClosed = false;
+  State().yieldToInput = false;
   CurrentDialogScript().Clear();
   CurrentDialogScript().OnRecord = nullptr;
   Application = new TApplication(nullptr);
@@ -188,8 +192,14 @@ bool TApplication::HandleMessage() {
     vcl::Dispatch(action);
     return true;
   }
+  if (s.yieldToInput && s.source && !terminated_) {
+    s.yieldToInput = false;
+    if (s.source->Step()) return true;
+  }
   if (TTimer* t = DueTimer(vqwin::CurrentClock().Now())) {
     t->Fire();
+    // `t` may be gone: look again for a timer already due once more.
+    s.yieldToInput = DueTimer(vqwin::CurrentClock().Now()) != nullptr;
     return true;
   }
   if (s.source && !terminated_) return s.source->Step();
