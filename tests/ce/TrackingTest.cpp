@@ -129,6 +129,21 @@ TEST_F(Tracking, UnplugDuringATransmit) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_GEN_FAILURE));
 }
 
+TEST_F(Tracking, CallsRacingAnUnplugEndWithBadDevice) {
+  std::atomic<int> calls{0};
+  auto caller = std::async(std::launch::async, [&] {
+    for (;;) {
+      auto r = Ioctl(h, IOCTL_SMARTCARD_GET_STATE, {}, 4);
+      ++calls;
+      if (!r.ok && r.error == ERROR_BAD_DEVICE) return true;
+      if (!r.ok && calls > 1000000) return false;
+    }
+  });
+  ASSERT_TRUE(Eventually([&] { return calls > 10; }));
+  ASSERT_TRUE(vqce::usb::Unplug(reader.id));
+  EXPECT_TRUE(caller.get());
+}
+
 TEST_F(Tracking, MuteReaderTimesOutOnThePlatformClock) {
   reader.sim->UpdateFaults([](vqsim::Faults& f) { f.muteReader = true; });
   const DWORD before = GetTickCount();
