@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <share.h>
 #include <vqwin/FileSystem.h>
+#include <vqwin/Handles.h>
 #include <vqwin/TestMachine.h>
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -229,6 +231,47 @@ TEST_F(Files, TextModeReadsAsTheCLibraryDoes) {
   EXPECT_EQ(ReadWhole("C:\\WINDOWS\\out.txt"), "a\r\nb\r\n");
   EXPECT_EQ(_fsopen("C:\\WINDOWS\\none.txt", "r", _SH_DENYNO), nullptr);
   EXPECT_EQ(_fsopen("C:\\WINDOWS", "r", _SH_DENYNO), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+class EchoDevice : public vqwin::KernelObject {
+ public:
+  BOOL Read(void* buffer, DWORD size, DWORD* got, DWORD&) override {
+    const DWORD n = size < 2 ? size : 2;
+    std::memcpy(buffer, "OK", n);
+    *got = n;
+    return TRUE;
+  }
+};
+
+TEST(Devices, DevicePathsGoToTheOpener) {
+  vqwin::ScratchMachine scratch;
+  scratch.Load();
+  vqwin::SetDeviceOpener(nullptr);
+  EXPECT_EQ(CreateFileA("\\\\.\\VQUSB0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  vqwin::SetDeviceOpener([](const std::string& name, DWORD, DWORD, DWORD& error) -> std::shared_ptr<vqwin::KernelObject> {
+    if (name == "VQUSB0") return std::make_shared<EchoDevice>();
+    error = ERROR_SHARING_VIOLATION;
+    return nullptr;
+  });
+  HANDLE h = CreateFileA("\\\\.\\VQUSB0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  char buffer[4];
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(std::string(buffer, got), "OK");
+  EXPECT_FALSE(WriteFile(h, "x", 1, &got, nullptr));  // the default object refuses
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(CreateFileA("\\\\.\\VQUSB1", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  vqwin::SetDeviceOpener(nullptr);
 }
 
 }  // namespace
