@@ -32,7 +32,11 @@ constexpr const char* kFallbackFamilies = ",DejaVu Sans,WenQuanYi Zen Hei";
 
 PangoFontDescription* Describe(const TFont* font) {
   PangoFontDescription* d = pango_font_description_new();
-  const std::string family = detail::AnsiToUtf8(font->GetName().str()) + kFallbackFamilies;
+  const std::string name = detail::AnsiToUtf8(font->GetName().str());
+  // Fixed-pitch faces fall back to a fixed-pitch face, so that columns line up.
+  const bool fixed = font->Pitch == fpFixed || name.find("Courier") != std::string::npos ||
+                     name.find("Mono") != std::string::npos || name == "Fixedsys" || name == "Terminal";
+  const std::string family = name + (fixed ? ",DejaVu Sans Mono,monospace" : "") + kFallbackFamilies;
   pango_font_description_set_family(d, family.c_str());
   const int px = std::max(1, std::abs(font->GetHeight()));
   pango_font_description_set_absolute_size(d, px * PANGO_SCALE);
