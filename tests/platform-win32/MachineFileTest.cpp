@@ -3,6 +3,8 @@
 #include <vqwin/TestMachine.h>
 #include <windows.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -137,6 +139,21 @@ TEST(MachineFile, TextsReachTheProgramsInTheMachineCodePage) {
   CloseHandle(h);
   EXPECT_EQ(std::string(text, got), "\xB3\x5C");
   EXPECT_NE(GetFileAttributesA("C:\\\xB3\x5C\xA5\x69\\\xBB\xA1\xA9\xFA.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(MachineFile, TheXpExampleIsTheEmbeddedDefault) {
+  const std::filesystem::path xp = std::filesystem::path(VQ_MACHINES_DIR) / "winxp-sp3-en";
+  EXPECT_EQ(Slurp(xp / "machine.toml"), vqwin::DefaultMachineToml());
+  EXPECT_EQ(Slurp(xp / "registry.reg"), vqwin::DefaultRegistryReg());
 }
 
 }  // namespace
