@@ -81,7 +81,8 @@ extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
     if (*p != 't' && *p != 'b') hostMode += *p;
   hostMode += 'b';
   FILE* host = std::fopen(r.hostPath.c_str(), hostMode.c_str());
-  if (!host || binary) return host;
+  // Update modes ("r+", "w+") pass the bytes as they are.
+  if (!host || binary || std::strchr(mode, '+')) return host;
   cookie_io_functions_t io{};
   io.write = TextWrite;
   io.close = TextClose;
