@@ -245,16 +245,21 @@ TEST_F(MainWindow, ButtonBarFollowsTheBarWidth) {
   ExpectButtonBar((1004 - 4) / 5, 57);
 }
 
+// A screen smaller than the window gives a negative position, as computed.
 TEST_F(MainWindow, CentredOnTheScreen) {
-  spec().screenWidth = 1280;
-  spec().screenHeight = 1024;
-  Create();
-  SelfForm->Show();
-  EXPECT_EQ(SelfForm->Left, (1280 - SelfForm->Width) / 2);
-  EXPECT_EQ(SelfForm->Top, (1024 - SelfForm->Height) / 2);
-  LogForm->Show();
-  EXPECT_EQ(LogForm->Left, (1280 - 729) / 2);
-  EXPECT_EQ(LogForm->Top, (1024 - 568) / 2);
+  const int screens[][2] = {{1280, 1024}, {800, 600}};
+  for (const auto& screen : screens) {
+    vcl::ResetApplication();
+    spec().screenWidth = screen[0];
+    spec().screenHeight = screen[1];
+    Create();
+    SelfForm->Show();
+    EXPECT_EQ(SelfForm->Left, (screen[0] - SelfForm->Width) / 2) << screen[0];
+    EXPECT_EQ(SelfForm->Top, (screen[1] - SelfForm->Height) / 2) << screen[0];
+    LogForm->Show();
+    EXPECT_EQ(LogForm->Left, (screen[0] - 729) / 2) << screen[0];
+    EXPECT_EQ(LogForm->Top, (screen[1] - 568) / 2) << screen[0];
+  }
 }
 
 struct FolderCase {

@@ -13,20 +13,38 @@ namespace {
 
 class Program : public diagtest::DiagProgram {};
 
+struct EndCase {
+  const char* script;
+  const char* reason;
+  bool marksFreed;  // FormClose ran
+};
+
+// Exit ends the loop at once without a close event; the close box closes
+// the main window, whose FormClose frees the marks.
 TEST_F(Program, CreatesTheFourWindowsInOrderAndRunsTheLoop) {
-  std::ostringstream out;
-  vcl::Session session("click ExitBitBtn\n", out);
-  session.Attach();
-  EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
-  ASSERT_NE(SelfForm, nullptr);
-  EXPECT_EQ(Application->MainForm.get(), SelfForm);
-  ASSERT_EQ(Application->ComponentCount, 4);
-  EXPECT_EQ(Application->Components[0].get(), SelfForm);
-  EXPECT_EQ(Application->Components[1].get(), LogForm);
-  EXPECT_EQ(Application->Components[2].get(), FrmAbout);
-  EXPECT_EQ(Application->Components[3].get(), frmSCM);
-  EXPECT_STREQ(Application->RunEndReason(), "terminated");
-  EXPECT_EQ(session.Errors(), 0) << out.str();
+  const EndCase cases[] = {
+      {"click ExitBitBtn\n", "terminated", false},
+      {"close SelfForm\n", "main form closed", true},
+  };
+  for (const EndCase& c : cases) {
+    SCOPED_TRACE(c.script);
+    vcl::ResetApplication();
+    std::ostringstream out;
+    vcl::Session session(c.script, out);
+    session.Attach();
+    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
+    ASSERT_NE(SelfForm, nullptr);
+    EXPECT_EQ(Application->MainForm.get(), SelfForm);
+    ASSERT_EQ(Application->ComponentCount, 4);
+    EXPECT_EQ(Application->Components[0].get(), SelfForm);
+    EXPECT_EQ(Application->Components[1].get(), LogForm);
+    EXPECT_EQ(Application->Components[2].get(), FrmAbout);
+    EXPECT_EQ(Application->Components[3].get(), frmSCM);
+    EXPECT_STREQ(Application->RunEndReason(), c.reason);
+    EXPECT_EQ(SelfForm->StepMarks[0] == nullptr, c.marksFreed);
+    EXPECT_EQ(SelfForm->StepMarks[15] == nullptr, c.marksFreed);
+    EXPECT_EQ(session.Errors(), 0) << out.str();
+  }
 }
 
 TEST_F(Program, EscapedExceptionsAreShownByTheFramework) {
