@@ -125,6 +125,23 @@ TEST_F(FormsTest, EnterAndEscPressTheDefaultAndCancelButtonsUnlessTheMemoTakesTh
   EXPECT_EQ(pressed, "cancel ok cancel ");
 }
 
+TEST_F(FormsTest, ShowingFocusesTheFirstControlInTabOrderUnlessOnShowChoseOne) {
+  TTestForm* f = Make();
+  f->Memo->TabOrder = 0;
+  f->Show();
+  EXPECT_EQ(f->ActiveControl, f->Memo);
+  f->Hide();
+  f->Memo->TabOrder = -1;
+  f->OnShow = [f](TObject*) { f->Cancel->SetFocus(); };
+  f->Show();
+  EXPECT_EQ(f->ActiveControl, f->Cancel);
+  f->Hide();
+  f->OnShow = nullptr;
+  f->Cancel->Enabled = false;
+  f->Show();
+  EXPECT_EQ(f->ActiveControl, f->Ok);
+}
+
 TEST_F(FormsTest, KeyPreviewSeesKeysFirstAndCanSwallowThem) {
   TTestForm* f = Make();
   f->Show();

@@ -110,7 +110,32 @@ void TCustomForm::SetVisible(const bool& v) {
   }
 }
 
-void TCustomForm::FireShow() { OnShow(this); }
+namespace {
+// The first control that takes the focus, in tab order (unnumbered controls
+// in the order they were made), depth first.
+TWinControl* FirstFocusable(const TWinControl* w) {
+  std::vector<TWinControl*> kids;
+  for (TControl* c : w->Children())
+    if (auto* cw = dynamic_cast<TWinControl*>(c)) kids.push_back(cw);
+  std::stable_sort(kids.begin(), kids.end(), [](TWinControl* a, TWinControl* b) {
+    const unsigned ta = static_cast<unsigned>(a->TabOrder), tb = static_cast<unsigned>(b->TabOrder);
+    return ta < tb;  // -1 sorts last
+  });
+  for (TWinControl* c : kids) {
+    if (!c->GetVisible() || !c->GetEnabled()) continue;
+    if (c->TabStop) return c;
+    if (TWinControl* inner = FirstFocusable(c)) return inner;
+  }
+  return nullptr;
+}
+}  // namespace
+
+// After OnShow the form is activated: without an active control the first
+// one in tab order takes the focus.
+void TCustomForm::FireShow() {
+  OnShow(this);
+  if (visible_ && (!ActiveControl || !ActiveControl->CanFocus())) ActiveControl = FirstFocusable(this);
+}
 
 void TCustomForm::BringToFront() {
   auto& z = vcl::detail::FormsZOrder();
