@@ -203,7 +203,7 @@ void TSelfForm::CreateControls()
     SetFont(lblCheckTitle->Font, ChineseFontName(), 15, Bold(), clYellow);
     lblPass = NewLabel(this, Panel2, "PASSED");
     lblPass->Name = "lblPass";
-    SetFont(lblPass->Font, ChineseFontName(), 15, Bold(), clLime);
+    SetFont(lblPass->Font, ChineseFontName(), 15, Bold(), clGreen);
     lblFail = NewLabel(this, Panel2, "FAILED");
     lblFail->Name = "lblFail";
     SetFont(lblFail->Font, ChineseFontName(), 15, Bold(), clRed);
