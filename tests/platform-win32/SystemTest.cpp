@@ -241,3 +241,17 @@ TEST(MessageBoxes, AnsweredByTheHandlerAndRecorded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Clock, TheDefaultMachineTakesOverTheClockWithoutGoingBack) {
+  vqwin::ClearCurrentMachine();
+  vqwin::CurrentClock().Sleep(5000);
+  const uint64_t before = vqwin::CurrentClock().Now();
+  GetSystemMetrics(SM_CXSCREEN);  // makes the embedded default machine current
+  ASSERT_NE(vqwin::CurrentMachineIfAny(), nullptr);
+  EXPECT_GE(vqwin::CurrentClock().Now(), before);
+  vqwin::ClearCurrentMachine();
+}
+
+}  // namespace

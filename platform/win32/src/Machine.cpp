@@ -213,6 +213,8 @@ Machine& CurrentMachine() {
     lazy.folder = MakeTempFolder("vqmachine");
     lazy.machine = Machine::CreateDefault(lazy.folder);
   }
+  // Whoever read the clock before this machine existed must not see time go back.
+  lazy.machine->clock().SleepUntil(CurrentClock().Now());
   lazy.machine->MakeCurrent();
   return *lazy.machine;
 }
