@@ -191,6 +191,15 @@ TEST(Identity, NamesFoldersAndMetrics) {
   EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), 33u);
   EXPECT_STREQ(path, "C:\\Program Files\\VQUSB\\vqdiag.exe");
   EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
+  // A launcher can put the program elsewhere; the current directory follows it.
+  vqwin::LoadOptions options;
+  options.programPath = "C:\\VQNANOS_V2\\vqdiag.exe";
+  scratch.File("C:\\VQNANOS_V2\\vqdiag.exe", "");
+  scratch.Load(options);
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  EXPECT_STREQ(path, "C:\\VQNANOS_V2\\vqdiag.exe");
+  GetCurrentDirectoryA(sizeof path, path);
+  EXPECT_STREQ(path, "C:\\VQNANOS_V2");
   EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 768);
   EXPECT_EQ(GetSystemMetrics(SM_SERVERR2), 0);
 }

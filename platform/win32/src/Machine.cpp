@@ -98,6 +98,8 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& folder, const LoadOptions
     throw MachineError(toml.string(), 0, "the machine folder has no machine.toml", kExitMachineMissing);
   MachineSpec spec = ParseMachineToml(ReadAll(toml), toml.string());
   if (options.clock) spec.clock.mode = *options.clock;
+  if (options.programPath) spec.programPath = *options.programPath;
+  if (options.currentDir) spec.currentDir = *options.currentDir;
   if (spec.clock.mode == Clock::Mode::Real && !spec.clock.startGiven) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

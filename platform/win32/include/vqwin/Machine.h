@@ -109,7 +109,9 @@ struct MachineSpec {
 };
 
 struct LoadOptions {
-  std::optional<Clock::Mode> clock;  // overrides machine.toml's clock mode
+  std::optional<Clock::Mode> clock;        // overrides machine.toml's clock mode
+  std::optional<std::string> programPath;  // overrides [program].path (ANSI bytes)
+  std::optional<std::string> currentDir;   // overrides [program].current_dir
 };
 
 class Machine {

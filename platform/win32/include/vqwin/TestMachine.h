@@ -26,7 +26,9 @@ class ScratchMachine {
   ScratchMachine& Toml(const std::string& text);
   ScratchMachine& AppendToml(const std::string& text);
   ScratchMachine& Registry(const std::string& regedit4);
-  // Writes a file on a drive of the machine ("C:\WINDOWS\x.sys").
+  // Writes a file on a drive of the machine ("C:\WINDOWS\x.sys"). Before
+  // Load the path splits at every backslash; after it, two-byte characters
+  // of the machine's code page are respected.
   ScratchMachine& File(const std::string& windowsPath, const std::string& bytes);
   ScratchMachine& Pe(const std::string& windowsPath, const std::optional<VersionResource>& version);
 
