@@ -166,6 +166,25 @@ INSTANTIATE_TEST_SUITE_P(Systems, OsTable, ::testing::ValuesIn(kCases),
                            return name;
                          });
 
+// Without GetNativeSystemInfo a 32-bit program on 64-bit Windows sees the
+// x86 processor of its plain system information.
+TEST(NativeSystemInfo, MissingLookupFallsBackToThePlainInformation) {
+  const OsCase cases[] = {
+      {"7 x64", 2, 6, 1, 7600, "", 0x100, kWorkstation, kX64, 1, 0, kEx, 17,
+       "Windows 7  (build 7600), 32-bit", 86},
+      {"2003 x64 Datacenter", 2, 5, 2, 3790, "", 0x82, kServer, kX64, 0, 0, kEx, 11,
+       "Windows Server 2003, Datacenter Edition (build 3790)", 86},
+  };
+  for (const OsCase& c : cases) {
+    diagtest::ScratchMachine machine;
+    SetUpOs(machine.os(), c);
+    machine.spec().absent.insert("GetNativeSystemInfo");
+    EXPECT_EQ(GetOSVersionCode(), c.code) << c.label;
+    EXPECT_EQ(std::string(GetOSDisplayString().c_str()), c.name) << c.label;
+    EXPECT_EQ(GetProcessorArchCode(), c.archCode) << c.label;
+  }
+}
+
 // Every product type that GetProductInfo can report, on Vista and on 2008.
 TEST(ProductEdition, EveryProductType) {
   const char* editions[] = {
