@@ -1,0 +1,300 @@
+// What the run does besides its report: the header's clock lines, the marks
+// one by one, the disabled button, the labels, the hand-over to the service
+// control window, the warning without a model and a status query that never
+// answers.
+#include "RunMachine.h"
+
+#include "Log.h"
+#include "Main.h"
+#include "MainRun.h"
+#include "service/SCM_Main.h"
+
+#include <vqvcl/DialogScript.h>
+#include <vqvcl/Input.h>
+#include <vqvcl/Loop.h>
+#include <vqwin/CodePage.h>
+#include <vqwin/Registry.h>
+#include <vqwin/SmartCards.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+namespace diagrun {
+namespace {
+
+std::string LineStarting(const std::vector<std::string>& lines, const std::string& start) {
+  for (const std::string& line : lines)
+    if (line.rfind(start, 0) == 0) return line;
+  return "";
+}
+
+struct ClockCase {
+  int day, hour, minute, second;
+  const char* date;
+  const char* time;
+};
+
+TEST(RunHeader, DateAndTwelveHourTime) {
+  const ClockCase cases[] = {
+      {6, 0, 5, 9, "Date          : 2026/12/06, Sunday", "Time          : AM 12:05:09"},
+      {7, 1, 0, 0, "Date          : 2026/12/07, Monday", "Time          : AM 01:00:00"},
+      {8, 11, 59, 59, "Date          : 2026/12/08, Tuesday", "Time          : AM 11:59:59"},
+      {9, 12, 0, 0, "Date          : 2026/12/09, Wednesday", "Time          : PM 12:00:00"},
+      {10, 13, 30, 0, "Date          : 2026/12/10, Thursday", "Time          : PM 01:30:00"},
+      {11, 23, 59, 1, "Date          : 2026/12/11, Friday", "Time          : PM 11:59:01"},
+      {12, 23, 0, 0, "Date          : 2026/12/12, Saturday", "Time          : PM 11:00:00"},
+  };
+  for (const ClockCase& c : cases) {
+    RunMachine m;
+    vqwin::ClockSpec& clock = m.spec().clock;
+    clock.day = c.day, clock.hour = c.hour, clock.minute = c.minute, clock.second = c.second;
+    // The header is read before the marks' pauses, at the clock's start.
+    const uint64_t now = m.machine().clock().Now();
+    clock.second -= static_cast<int>(now / 1000);
+    m.Run(1);
+    const auto lines = m.Lines();
+    EXPECT_EQ(LineStarting(lines, "Date "), c.date);
+    EXPECT_EQ(LineStarting(lines, "Time "), c.time);
+  }
+  EXPECT_STREQ(WeekdayName(7), "Saturday");
+  EXPECT_STREQ(WeekdayName(-1), "Saturday");
+}
+
+struct Snapshot {
+  uint64_t clock;
+  std::set<int> marks;  // visible marks (0-7 PASSED, 8-15 FAILED)
+  bool checkEnabled;
+};
+
+std::set<int> VisibleMarks() {
+  std::set<int> marks;
+  for (int i = 0; i < StepMarkCount; ++i)
+    if (SelfForm->StepMarks[i] != nullptr && SelfForm->StepMarks[i]->Visible) marks.insert(i);
+  return marks;
+}
+
+// Records the window each time the run lets it process its messages.
+void RecordAtEachMessagePass(std::vector<Snapshot>& snapshots) {
+  vcl::PostInput([&snapshots] {
+    snapshots.push_back({vqwin::CurrentClock().Now(), VisibleMarks(), SelfForm->bbtn_Check->Enabled});
+    RecordAtEachMessagePass(snapshots);
+  });
+}
+
+TEST(RunMarks, ShownOneByOneAHundredMillisecondsApartWhileTheButtonIsDisabled) {
+  RunMachine m;
+  m.Remove("C:\\WINDOWS\\inf\\vqusb.inf");
+  m.PutBytes("C:\\WINDOWS\\inf\\a.inf", "; another driver\r\n");
+  m.PutBytes("C:\\WINDOWS\\inf\\b.inf", "; VQUSB\r\n");
+  std::vector<Snapshot> snapshots;
+  uint64_t start = 0;
+  m.Run(1, [&] {
+    RecordAtEachMessagePass(snapshots);
+    start = m.machine().clock().Now();
+  });
+
+  // Rows 0-2 are marked before step 3 looks for the driver, row 3 before
+  // the INF search, each 100 ms after the one before.
+  ASSERT_GE(snapshots.size(), 3u);
+  EXPECT_EQ(snapshots[0].clock - start, 300u);
+  EXPECT_EQ(snapshots[0].marks, (std::set<int>{0, 1, 2}));
+  const Snapshot& search = snapshots.back();
+  EXPECT_EQ(search.marks, (std::set<int>{0, 1, 2, 3}));
+  EXPECT_GE(search.clock - start, 400u);
+  EXPECT_LT(search.clock - start, 500u);
+  for (const Snapshot& s : snapshots) EXPECT_FALSE(s.checkEnabled);
+
+  EXPECT_TRUE(SelfForm->bbtn_Check->Enabled);
+  EXPECT_TRUE(SelfForm->bbtn_ViewLog->Enabled);
+  EXPECT_EQ(VisibleMarks(), (std::set<int>{0, 1, 2, 3, 4, 5, 6}));
+  for (int row = 0; row < 7; ++row) {
+    EXPECT_EQ(SelfForm->StepMarks[row]->Top, MarkRowTop[row]) << row;
+    EXPECT_EQ(SelfForm->StepMarks[row]->Left, SelfForm->Image01->Left) << row;
+  }
+  EXPECT_FALSE(SelfForm->pnl_Info->Visible);
+  EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), "Reader Installed Successfully");
+}
+
+TEST(RunMarks, FailedRowsTakeTheFailedColumn) {
+  RunMachine m;
+  m.PutUnversioned("C:\\WINDOWS\\system32\\drivers\\vqusb.sys");  // PASSED line, FAILED mark
+  m.SetService("stopped", false);
+  m.Run(1);
+  EXPECT_EQ(VisibleMarks(), (std::set<int>{0, 1, 8 + 2, 8 + 3, 4, 8 + 5, 8 + 6}));
+  EXPECT_EQ(SelfForm->StepMarks[8 + 3]->Left, SelfForm->Image02->Left);
+  EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), "Reader Installed Incorrectly");
+  // A second run hides the marks of the first before it shows its own.
+  m.SetService("running", true);
+  m.spec().processes.push_back(vqwin::Record{0, {{"name", std::string("SCardSvr.exe")}}});
+  std::vector<Snapshot> snapshots;
+  RecordAtEachMessagePass(snapshots);
+  ASSERT_EQ(vcl::UserClick(SelfForm->bbtn_Check), "");
+  ASSERT_FALSE(snapshots.empty());
+  EXPECT_EQ(snapshots[0].marks, (std::set<int>{0, 1, 2}));
+}
+
+struct LabelCase {
+  const char* name;
+  int model;
+  std::vector<ReaderSpec> readers;
+  const char* label3;
+  const char* label4;
+  const char* label14;
+  bool secondSlotShown;
+  const char* label15;
+};
+
+TEST(RunLabels, RowCaptionsAndCardLines) {
+  const std::string atr20 = "3B FF 11 00 00 81 31 FE 45 43 44 32 69 A9 41 00 00 20 20 20";
+  const LabelCase cases[] = {
+      {"vq480t", 1, {{"TERVANE VQ480T 0"}}, "VQUSB.SYS ..............................................",
+       "VQUSB.INF ..............................................", "ATR : 3B 88 80 01 00 00 00 00 00 00 00 00 ........",
+       false, ""},
+      {"card absent", 6, {{"TERVANE PENVO 0", ""}}, "PENVO.SYS ..............................................",
+       "PENVO.INF ..............................................", "Card Absent", false, ""},
+      {"twelve bytes", 0, {{"TERVANE CCIDIFD 0", "t0", "3B 8F 80 01 80 4F 0C A0 00 00 03 06"}},
+       "VQCCID.SYS ..............................................",
+       "VQCCID.INF ..............................................", "ATR : 3B 8F 80 01 80 4F 0C A0 00 00 03 06 ", false,
+       ""},
+      {"two slots", 5, {{"TERVANE VQVASKT 0", ""}, {"TERVANE VQVASKTSAM 0", "t0", atr20}},
+       "VQUBUS.SYS ..............................................",
+       "VQUIFDS.SYS ..............................................", "Card Absent", true,
+       "ATR : 3B FF 11 00 00 81 31 FE 45 43 44 32 ........"},
+  };
+  for (const LabelCase& c : cases) {
+    RunMachine m;
+    m.SetReaders(c.readers);
+    m.Run(c.model);
+    EXPECT_EQ(SelfForm->Label3->Caption.get().str(), c.label3) << c.name;
+    EXPECT_EQ(SelfForm->Label4->Caption.get().str(), c.label4) << c.name;
+    EXPECT_EQ(SelfForm->Label14->Caption.get().str(), c.label14) << c.name;
+    EXPECT_TRUE(SelfForm->Label14->Visible) << c.name;
+    EXPECT_EQ(SelfForm->Label13->Visible, c.secondSlotShown) << c.name;
+    EXPECT_EQ(SelfForm->Label15->Visible, c.secondSlotShown) << c.name;
+    if (c.secondSlotShown) EXPECT_EQ(SelfForm->Label15->Caption.get().str(), c.label15) << c.name;
+    EXPECT_FALSE(SelfForm->Timer1->Enabled) << c.name;
+  }
+}
+
+struct HandOverCase {
+  const char* name;
+  System system;
+  const char* serviceState;
+  bool processListed;
+  DWORD startType;
+  bool shown;
+};
+
+TEST(RunHandOver, ServiceWindowComesForwardOnlyOnTheNtFamilyWithoutTheRecommendedSetting) {
+  const HandOverCase cases[] = {
+      {"running, automatic", System::WinXP, "running", true, 2, false},
+      {"running, manual", System::WinXP, "running", true, 3, true},
+      {"start type 0x102 reads 2", System::WinXP, "running", true, 0x102, false},
+      {"stopped", System::WinXP, "stopped", false, 2, true},
+      {"Windows 98 without the process", System::Win98, "", false, 3, false},
+  };
+  for (const HandOverCase& c : cases) {
+    RunMachine m;
+    m.Use(c.system);
+    if (c.system == System::Win98) m.spec().processes.pop_back();
+    else m.SetService(c.serviceState, c.processListed);
+    m.machine().registry().SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SCardSvr", "Start",
+                                    c.startType);
+    m.Run(1);
+    EXPECT_EQ(frmSCM->Visible, c.shown) << c.name;
+    EXPECT_TRUE(SelfForm->bbtn_Check->Enabled) << c.name;
+  }
+}
+
+TEST(RunStart, WithoutAModelOnlyTheWarningShows) {
+  struct {
+    WORD langId;
+    UINT codePage;
+    const char* text;
+    const char* caption;
+  } cases[] = {
+      {0x0409, 1252, "Please select your reader at first !", "Information"},
+      {0x0404, 950, "請先選擇您的讀卡機 !", "提示"},
+  };
+  for (const auto& c : cases) {
+    RunMachine m;
+    m.spec().locale.langId = c.langId;
+    m.spec().locale.ansiCodePage = c.codePage;
+    m.Run(-1);
+    const auto& records = vcl::CurrentDialogScript().Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].kind, vcl::DialogKind::MessageBox);
+    EXPECT_EQ(records[0].text, c.text);
+    EXPECT_EQ(records[0].caption, c.caption);
+    EXPECT_EQ(records[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(m.Lines(), std::vector<std::string>{""});
+    EXPECT_FALSE(SelfForm->bbtn_ViewLog->Enabled);
+    EXPECT_TRUE(SelfForm->bbtn_Check->Enabled);
+    EXPECT_TRUE(VisibleMarks().empty());
+  }
+}
+
+TEST(RunStep1, MissingLibraryShowsTheSystemText) {
+  RunMachine m;
+  m.Remove("C:\\WINDOWS\\system32\\drivers\\smclib.sys");
+  m.Run(1);
+  const auto& records = vcl::CurrentDialogScript().Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].kind, vcl::DialogKind::ShowMessage);
+  EXPECT_NE(records[0].text.find("cannot find the file"), std::string::npos) << records[0].text;
+}
+
+TEST(RunStep3, SearchNoticeInTheWindowsLanguage) {
+  RunMachine m;
+  m.spec().locale.langId = 0x0404;
+  m.spec().locale.ansiCodePage = 950;
+  m.Run(1);
+  EXPECT_EQ(SelfForm->pnl_Info->Caption.get().str(), vqwin::FromUtf8("搜 尋 檔 案 中 ,  請 稍 後 ..."));
+  EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), vqwin::FromUtf8("讀卡機已正確安裝"));
+}
+
+TEST(RunSteps4And5, ASecondRunRebuildsTheReaderSet) {
+  RunMachine m;
+  m.SetReaders({{"TERVANE VQ480T 0"}});
+  m.Run(1);
+  const std::string first = m.Report();
+  const SCARDCONTEXT context = SelfForm->ScardContext;
+  EXPECT_NE(context, 0u);
+  m.SetReaders({{"Other Reader 0"}, {"TERVANE VQ480T 1", ""}});
+  ASSERT_EQ(vcl::UserClick(SelfForm->bbtn_Check), "");
+  EXPECT_NE(SelfForm->ScardContext, context);
+  EXPECT_EQ(SelfForm->ReaderCount, 2);
+  EXPECT_EQ(SelfForm->SelectedReader, 1);
+  const auto lines = m.Lines();
+  EXPECT_EQ(LineStarting(lines, "           Device 1"), "           Device 1 : TERVANE VQ480T 1");
+  EXPECT_EQ(LineStarting(lines, "          (Card Absent)"),
+            "          (Card Absent).......................................PASSED");
+}
+
+TEST(RunSteps4And5, AStatusQueryThatNeverAnswersHoldsTheRun) {
+  RunMachine m;
+  m.SetReaders({{"TERVANE VQ480T 0", "t1", "3B 00", "status_hangs = true"}});
+  std::atomic<bool> done{false};
+  std::thread run([&] {
+    m.Run(1);
+    done = true;
+  });
+  // The run waits in step 5 with the button disabled.
+  for (int i = 0; i < 2000 && vqwin::BlockedStatusQueries() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(vqwin::BlockedStatusQueries(), 1);
+  EXPECT_FALSE(done);
+  EXPECT_FALSE(SelfForm->bbtn_Check->Enabled);
+  EXPECT_EQ(m.Lines().back(), "<5>. Communication with Reader (First)");
+  // Cancelling the wait lets the run finish with the failed query.
+  EXPECT_EQ(SCardCancel(SelfForm->ScardContext), SCARD_S_SUCCESS);
+  run.join();
+  const auto lines = m.Lines();
+  EXPECT_EQ(LineStarting(lines, "           SCardGetStatusChange"), "           SCardGetStatusChange Fail : 0x80100002");
+  EXPECT_TRUE(SelfForm->bbtn_Check->Enabled);
+}
+
+}  // namespace
+}  // namespace diagrun

@@ -141,7 +141,7 @@ void RunMachine::Use(System system) {
   }
 }
 
-void RunMachine::Run(int model) {
+void RunMachine::Run(int model, const std::function<void()>& beforeClick) {
   vcl::ResetApplication();
   Application->Initialize();
   Application->CreateForm(__classid(TSelfForm), &SelfForm);
@@ -152,6 +152,7 @@ void RunMachine::Run(int model) {
   if (model >= 0) {
     ASSERT_EQ(vcl::UserSelect(SelfForm->cbobox_SelectReader, model), "");
   }
+  if (beforeClick) beforeClick();
   ASSERT_EQ(vcl::UserClick(SelfForm->bbtn_Check), "");
 }
 

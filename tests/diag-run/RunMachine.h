@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,8 +55,9 @@ class RunMachine {
   // process is listed.
   void SetService(const std::string& state, bool processListed);
 
-  // Creates the four windows, chooses `model` (-1: none) and runs the check.
-  void Run(int model);
+  // Creates the four windows, chooses `model` (-1: none) and runs the check;
+  // `beforeClick` runs once the windows exist.
+  void Run(int model, const std::function<void()>& beforeClick = nullptr);
   // The report: each line followed by "\n".
   std::string Report() const;
   std::vector<std::string> Lines() const;

@@ -21,8 +21,8 @@
 //                SCARD_E_NO_SERVICE when the smart card service is declared
 //                and not running (NT family), or when processes are declared
 //                and none is scardsvr.exe (Windows 95/98/ME).
-// [[readers]]    name = "TERVANE VQ480T 0" (or name_hex = "54 45 ..." for any
-//                bytes), card = true | "t0" | "t1" (a card, speaking T=0 or T=1),
+// [[readers]]    name = "TERVANE VQ480T 0" (name_hex = "54 45 ..." gives the
+//                name's bytes instead, any bytes), card = true | "t0" | "t1" (a card, speaking T=0 or T=1),
 //                atr = "3B 8F ...", protocol = 1 | 2 (instead of the card's),
 //                state = N (the event state, instead of the one card gives),
 //                status_error, connect_error, attrib_error = N,
