@@ -40,6 +40,13 @@ int main(int argc, char** argv) {
   app.add_option("-a,--do", actions, "One session action, run after the script's (repeatable)");
   app.add_option("--dump", dumps, "Print the text dump of this window when the session ends (repeatable)");
   app.add_flag("--print-log", printLog, "Print the report's lines when the session ends");
+  int checkModel = -1;
+  std::string saveFile;
+  app.add_option("--check", checkModel,
+                 "Run a whole diagnostic for reader model MODEL (0-8, the combo order) and print the report")
+      ->check(CLI::Range(0, 8));
+  app.add_option("--save", saveFile,
+                 "After --check, save the report through the log window's Save as FILE (a path on the machine)");
   CLI11_PARSE(app, argc, argv);
 
   std::unique_ptr<vqwin::Machine> machine;
@@ -62,6 +69,12 @@ int main(int argc, char** argv) {
     if (!script.empty() && script.back() != '\n') script += '\n';
   }
   for (const std::string& action : actions) script += action + "\n";
+  if (checkModel >= 0) {
+    script += "select cbobox_SelectReader " + std::to_string(checkModel) + "\nclick bbtn_Check\n";
+    if (!saveFile.empty())
+      script += "click bbtn_ViewLog\nclick bbtnSave\nsave " + saveFile + "\nclick bbtnClose\n";
+    printLog = true;
+  }
 
   vcl::Session session(script, std::cout);
   session.Attach();
