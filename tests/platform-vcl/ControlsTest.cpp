@@ -144,6 +144,10 @@ TEST_F(ControlsTest, ChildrenTakeTheParentFontUntilTheirOwnChanges) {
 
 TEST_F(ControlsTest, FontSizeAndHeightAreOneValue) {
   TFont f;
+  f.Style = f.Style << fsBold << fsUnderline;
+  f.Style = f.Style >> fsBold;
+  EXPECT_TRUE(f.Style.Contains(fsUnderline));
+  EXPECT_FALSE(f.Style.Contains(fsBold));
   struct {
     int size, height;
   } cases[] = {{8, -11}, {10, -13}, {11, -15}, {14, -19}};

@@ -40,6 +40,25 @@ class Property : public PropertyOps<Property<T>, T> {
   template <class P = T, class = std::enable_if_t<std::is_pointer_v<P>>>
   P operator->() const { return get_(); }
 
+  // Set-valued properties: Font->Style = Font->Style << fsBold.
+  template <class E>
+    requires requires(const T& t, E e) { t.Contains(e); }
+  T operator<<(E e) const {
+    T v = get_();
+    v << e;
+    return v;
+  }
+  template <class E>
+    requires requires(const T& t, E e) { t.Contains(e); }
+  T operator>>(E e) const {
+    T v = get_();
+    v >> e;
+    return v;
+  }
+  template <class E>
+    requires requires(const T& t, E e) { t.Contains(e); }
+  bool Contains(E e) const { return get_().Contains(e); }
+
  private:
   Getter get_;
   Setter set_;
