@@ -64,6 +64,8 @@ TEST_F(ControlsTest, ProgressPositionStaysInRange) {
     EXPECT_EQ(bar->Position, c.expect) << c.set;
   }
   bar->Position = 90;
+  EXPECT_EQ(bar->Position++, 90);
+  EXPECT_EQ(bar->Position--, 91);
   bar->Position += 10;
   bar->Position += 10;
   EXPECT_EQ(bar->Position, 100);

@@ -35,6 +35,8 @@ class Property : public PropertyOps<Property<T>, T> {
   template <class U> Property& operator-=(const U& u) { set_(get_() - u); return *this; }
   Property& operator++() { set_(get_() + 1); return *this; }
   Property& operator--() { set_(get_() - 1); return *this; }
+  T operator++(int) { T old = get_(); set_(old + 1); return old; }
+  T operator--(int) { T old = get_(); set_(old - 1); return old; }
 
   // Pointer-valued properties (Parent, Font ...) reach through.
   template <class P = T, class = std::enable_if_t<std::is_pointer_v<P>>>
