@@ -12,6 +12,9 @@
 #include <winreg.h>
 #include <winver.h>
 
+#if __has_include(<processthreadsapi.h>)
+#include <processthreadsapi.h>
+#endif
 #if __has_include(<winsvc.h>)
 #include <winsvc.h>
 #endif

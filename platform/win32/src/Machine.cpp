@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "MachineToml.h"
+#include "ServiceRuntime.h"
 #include "vqwin/Exports.h"
 #include "vqwin/FileSystem.h"
 #include "vqwin/PeWriter.h"
@@ -153,6 +154,7 @@ void Machine::MakeCurrent() {
   g_current = this;
   SetCurrentClock(&clock_);
   ResetLoadedModules();
+  ResetServiceRuns();
 }
 
 bool Machine::IsCurrent() const { return g_current == this; }

@@ -380,7 +380,7 @@ MachineSpec ParseMachineToml(const std::string& text, const std::string& fileNam
     } else if (key == "services" || key == "processes" || key == "readers") {
       auto& list = key == "services" ? spec.services : key == "processes" ? spec.processes : spec.readers;
       for (const auto& item : r.TableArray(node, key)) list.push_back(r.ToRecord(*item.as_table(), "[[" + key + "]]", true));
-    } else if (key == "pcsc" || key == "shell") {
+    } else if (key == "pcsc" || key == "shell" || key == "security") {
       spec.extra[key] = r.ToRecord(r.Table(node, key), "[" + key + "]", false);
     } else {
       r.Fail(node, "unknown table or key \"" + key + "\"");

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "ReaderRecords.h"
+#include "ServiceRuntime.h"
 #include "Text.h"
 #include "vqwin/Machine.h"
 #include "vqwin/Registry.h"
@@ -72,9 +73,18 @@ const Record* ServiceRecord(const std::string& name) {
 }
 
 std::optional<DWORD> DeclaredServiceState(const std::string& name) {
-  if (const Record* r = ServiceRecord(name)) return StateFromText(r->Str("state", "stopped"));
-  if (RegistryHasService(name)) return SERVICE_STOPPED;
+  if (const Record* r = ServiceRecord(name)) return ServiceRunNow(name, StateFromText(r->Str("state", "stopped"))).state;
+  if (RegistryHasService(name)) return ServiceRunNow(name, SERVICE_STOPPED).state;
   return std::nullopt;
+}
+
+bool ScHandleInfo(SC_HANDLE handle, bool& manager, std::string& service, DWORD& access) {
+  auto object = FindScObject(handle);
+  if (!object) return false;
+  manager = object->manager;
+  service = object->service;
+  access = object->access;
+  return true;
 }
 
 }  // namespace vqwin
@@ -92,6 +102,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD a
   }
   if (databaseName && *databaseName && !EqualNoCase(databaseName, SERVICES_ACTIVE_DATABASEA)) {
     Fail(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  if (const DWORD denied = ManagerAccessError(access)) {
+    Fail(denied);
     return nullptr;
   }
   ScObject object;
@@ -116,6 +130,10 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD acces
   }
   if (const Record* r = ServiceRecord(serviceName); r && r->Int("open_error") != 0) {
     Fail(static_cast<DWORD>(r->Int("open_error")));
+    return nullptr;
+  }
+  if (const DWORD denied = ServiceAccessError(serviceName, access)) {
+    Fail(denied);
     return nullptr;
   }
   ScObject service;
@@ -153,6 +171,9 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
   status->dwServiceType = r ? static_cast<DWORD>(r->Int("type", SERVICE_WIN32_SHARE_PROCESS))
                             : SERVICE_WIN32_SHARE_PROCESS;
   status->dwCurrentState = *state;
+  const ServiceRun run = ServiceRunNow(object->service, *state);
+  status->dwCheckPoint = run.checkPoint;
+  status->dwWaitHint = run.waitHint;
   if (*state == SERVICE_RUNNING) status->dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
   return TRUE;
 }

@@ -1,0 +1,363 @@
+// Other processes of the machine ([[processes]]) opened by id, the process
+// status library over them, the program's access token with its debug
+// privilege, and the process heap.
+//
+// [[processes]] keys read here (besides name, path and pid):
+//   protected = true     opening it is denied unless the program has enabled
+//                        its debug privilege
+//   open_error = N       every open fails with N
+//   priority = N         its priority class (default NORMAL_PRIORITY_CLASS)
+//   priority_error = N   GetPriorityClass fails with N
+//   modules_error = N    the module enumeration fails with N
+//   module = "x.exe"     the base name of its first module (else its name or
+//                        the file name of its path); name_error = N fails
+// [security] keys:
+//   debug_privilege = false  the token does not hold SeDebugPrivilege
+//   token_error = N          OpenProcessToken fails with N
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ServiceRuntime.h"
+#include "Text.h"
+#include "vqwin/Exports.h"
+#include "vqwin/Handles.h"
+#include "vqwin/Machine.h"
+#include "vqwin/MessageTexts.h"
+
+#ifndef ERROR_PARTIAL_COPY
+#define ERROR_PARTIAL_COPY 299L
+#endif
+#ifndef ERROR_NO_SUCH_PRIVILEGE
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#endif
+
+namespace vqwin {
+namespace {
+
+struct ProcessInfo {
+  DWORD pid = 0;
+  const Record* record = nullptr;
+};
+
+// The machine's processes with their ids as the snapshots number them.
+std::vector<ProcessInfo> Processes() {
+  std::vector<ProcessInfo> out;
+  DWORD nextPid = 8;
+  for (const Record& r : CurrentMachine().spec().processes) {
+    ProcessInfo p;
+    p.pid = static_cast<DWORD>(r.Int("pid", nextPid));
+    nextPid = p.pid + 4;
+    p.record = &r;
+    out.push_back(p);
+  }
+  return out;
+}
+
+const Record* ProcessRecord(DWORD pid) {
+  for (const ProcessInfo& p : Processes())
+    if (p.pid == pid) return p.record;
+  return nullptr;
+}
+
+std::string FileNamePart(const std::string& path) {
+  const size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+class ProcessObject : public KernelObject {
+ public:
+  DWORD pid = 0;
+  DWORD access = 0;
+};
+
+class TokenObject : public KernelObject {
+ public:
+  DWORD access = 0;
+};
+
+const Record* Security() {
+  const auto& extra = CurrentMachine().spec().extra;
+  auto it = extra.find("security");
+  return it == extra.end() ? nullptr : &it->second;
+}
+
+std::mutex g_mutex;
+bool g_debugEnabled = false;  // the program enabled its debug privilege
+
+bool DebugEnabled() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_debugEnabled;
+}
+
+void SetDebugEnabled(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_debugEnabled = on;
+}
+
+const DWORD kDebugLuid = 20;
+const struct {
+  const char* name;
+  DWORD luid;
+} kPrivileges[] = {{"SeBackupPrivilege", 17}, {"SeRestorePrivilege", 18}, {"SeShutdownPrivilege", 19},
+                   {"SeDebugPrivilege", kDebugLuid}, {"SeSystemEnvironmentPrivilege", 22}};
+
+// An opened process with the rights asked for; sets the error.
+std::shared_ptr<ProcessObject> Opened(HANDLE handle, DWORD rights) {
+  auto process = HandleAs<ProcessObject>(handle);
+  if (!process) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if ((process->access & rights) != rights) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return process;
+}
+
+bool ModuleQuery(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+  auto p = Opened(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+  if (!p) return false;
+  const Record* r = ProcessRecord(p->pid);
+  if (!r) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (const int64_t error = r->Int("modules_error", 0)) {
+    SetLastError(static_cast<DWORD>(error));
+    return false;
+  }
+  if (!needed || (modules == nullptr && size != 0)) {
+    SetLastError(ERROR_NOACCESS);
+    return false;
+  }
+  // The executable, then the two system libraries every process has.
+  const HMODULE list[] = {reinterpret_cast<HMODULE>(0x00400000), reinterpret_cast<HMODULE>(0x7C900000),
+                          reinterpret_cast<HMODULE>(0x7C800000)};
+  const DWORD count = size / sizeof(HMODULE);
+  for (DWORD i = 0; i < count && i < 3; ++i) modules[i] = list[i];
+  *needed = sizeof list;
+  return true;
+}
+
+const bool g_texts = [] {
+  RegisterMessageText(ERROR_PARTIAL_COPY, "Only part of a ReadProcessMemory or WriteProcessMemory request was completed.");
+  RegisterMessageText(ERROR_NO_SUCH_PRIVILEGE, "A specified privilege does not exist.");
+  return true;
+}();
+
+}  // namespace
+
+void ResetTokenPrivileges() { SetDebugEnabled(false); }
+
+}  // namespace vqwin
+
+using namespace vqwin;
+
+extern "C" {
+
+HANDLE WINAPI OpenProcess(DWORD access, BOOL, DWORD pid) {
+  const Record* r = pid == 0 ? nullptr : ProcessRecord(pid);
+  if (!r) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (const int64_t error = r->Int("open_error", 0)) {
+    SetLastError(static_cast<DWORD>(error));
+    return nullptr;
+  }
+  if (r->Bool("protected") && !DebugEnabled()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  auto process = std::make_shared<ProcessObject>();
+  process->pid = pid;
+  process->access = access == PROCESS_ALL_ACCESS ? 0xFFFFFFFF : access;
+  return NewHandle(process);
+}
+
+DWORD WINAPI GetPriorityClass(HANDLE process) {
+  auto p = Opened(process, PROCESS_QUERY_INFORMATION);
+  if (!p) return 0;
+  const Record* r = ProcessRecord(p->pid);
+  if (!r) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (const int64_t error = r->Int("priority_error", 0)) {
+    SetLastError(static_cast<DWORD>(error));
+    return 0;
+  }
+  return static_cast<DWORD>(r->Int("priority", NORMAL_PRIORITY_CLASS));
+}
+
+BOOL WINAPI EnumProcesses(DWORD* ids, DWORD size, LPDWORD needed) {
+  if (!needed || (ids == nullptr && size != 0)) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  DWORD written = 0;
+  for (const ProcessInfo& p : Processes()) {
+    if ((written + 1) * sizeof(DWORD) > size) break;
+    ids[written++] = p.pid;
+  }
+  *needed = written * sizeof(DWORD);
+  return TRUE;
+}
+
+BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+  return ModuleQuery(process, modules, size, needed) ? TRUE : FALSE;
+}
+
+BOOL WINAPI EnumProcessModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed, DWORD filter) {
+  if (filter > LIST_MODULES_ALL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return ModuleQuery(process, modules, size, needed) ? TRUE : FALSE;
+}
+
+static DWORD CopyName(const std::string& text, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  const DWORD length = static_cast<DWORD>(text.size()) < size - 1 ? static_cast<DWORD>(text.size()) : size - 1;
+  std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE, LPSTR buffer, DWORD size) {
+  auto p = Opened(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+  if (!p) return 0;
+  const Record* r = ProcessRecord(p->pid);
+  if (!r) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (const int64_t error = r->Int("name_error", 0)) {
+    SetLastError(static_cast<DWORD>(error));
+    return 0;
+  }
+  std::string name = r->Str("module");
+  if (name.empty()) name = r->Str("name");
+  if (name.empty()) name = FileNamePart(r->Str("path"));
+  return CopyName(name, buffer, size);
+}
+
+DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE, LPSTR buffer, DWORD size) {
+  auto p = Opened(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+  if (!p) return 0;
+  const Record* r = ProcessRecord(p->pid);
+  if (!r) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::string path = r->Str("path");
+  if (path.empty()) path = CurrentMachine().spec().os.SystemDir() + "\\" + r->Str("name");
+  return CopyName(path, buffer, size);
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+  if (process != GetCurrentProcess() || !token) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (const Record* s = Security())
+    if (const int64_t error = s->Int("token_error", 0)) {
+      SetLastError(static_cast<DWORD>(error));
+      return FALSE;
+    }
+  auto object = std::make_shared<TokenObject>();
+  object->access = access;
+  *token = NewHandle(object);
+  return TRUE;
+}
+
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+  if (system && *system && !EqualNoCase(system, CurrentMachine().spec().computerName)) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return FALSE;
+  }
+  if (!name || !luid) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  for (const auto& p : kPrivileges)
+    if (EqualNoCase(name, p.name)) {
+      luid->LowPart = p.luid;
+      luid->HighPart = 0;
+      return TRUE;
+    }
+  SetLastError(ERROR_NO_SUCH_PRIVILEGE);
+  return FALSE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD,
+                                  PTOKEN_PRIVILEGES previous, LPDWORD returnLength) {
+  auto t = HandleAs<TokenObject>(token);
+  if (!t) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!(t->access & TOKEN_ADJUST_PRIVILEGES)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (previous && returnLength) *returnLength = 0;
+  if (disableAll) {
+    SetDebugEnabled(false);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  if (!newState) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const Record* s = Security();
+  const bool debugHeld = !s || s->Bool("debug_privilege", true);
+  bool allAssigned = true;
+  for (DWORD i = 0; i < newState->PrivilegeCount && i < 1; ++i) {
+    const LUID_AND_ATTRIBUTES& p = newState->Privileges[i];
+    if (p.Luid.LowPart != kDebugLuid || p.Luid.HighPart != 0) continue;
+    if (!debugHeld) {
+      allAssigned = false;
+      continue;
+    }
+    SetDebugEnabled((p.Attributes & SE_PRIVILEGE_ENABLED) != 0);
+  }
+  SetLastError(allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+  return TRUE;
+}
+
+HANDLE WINAPI GetProcessHeap(void) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x00150000)); }
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+  if (heap != GetProcessHeap()) return nullptr;
+  void* p = (flags & HEAP_ZERO_MEMORY) ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  return p;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
+  if (heap != GetProcessHeap()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::free(memory);
+  return TRUE;
+}
+
+}  // extern "C"
+
+VQWIN_EXPORT("psapi.dll", EnumProcesses);
+VQWIN_EXPORT("psapi.dll", EnumProcessModules);
+VQWIN_EXPORT("psapi.dll", EnumProcessModulesEx);
+VQWIN_EXPORT("psapi.dll", GetModuleBaseNameA);
+VQWIN_EXPORT("psapi.dll", GetModuleFileNameExA);
