@@ -1,6 +1,7 @@
 // vqdiag on Linux: the diagnostic program on a simulated PC, driven by a
 // scripted session in place of a person.
 #include <vcl.h>
+#include <windows.h>
 #include <vqvcl/Dump.h>
 #include <vqvcl/Input.h>
 #include <vqvcl/Session.h>
@@ -57,7 +58,12 @@ int main(int argc, char** argv) {
       machine = vqwin::Machine::Load(machineDir, options);
       machine->MakeCurrent();
     }
-    if (!programDir.empty()) vqwin::CurrentMachine().spec().programPath = ProgramPathIn(programDir);
+    if (!programDir.empty()) {
+      // Started from its folder, as a shortcut starts it: that folder is the
+      // current one too when it exists on the machine.
+      vqwin::CurrentMachine().spec().programPath = ProgramPathIn(programDir);
+      SetCurrentDirectoryA(programDir.c_str());
+    }
   } catch (const vqwin::MachineError& error) {
     return vqwin::ReportMachineError(error, std::cerr);
   }

@@ -31,6 +31,12 @@ Result Launch(const std::string& arguments) {
 
 bool Has(const Result& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
 
+// A fresh folder of its own (tests of several builds may run at once).
+std::filesystem::path ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vqdiag-launcher-XXXXXX").string();
+  return mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern) : std::filesystem::path();
+}
+
 TEST(Launcher, DumpOfTheMainWindowOnTheDefaultMachine) {
   Result r = Launch("--dump SelfForm");
   ASSERT_EQ(r.status, 0) << r.out;
@@ -64,13 +70,27 @@ TEST(Launcher, ProgramFolderPreselectsAndActionsRun) {
   EXPECT_FALSE(Has(r, "form frmSCM TfrmSCM pos=0,0 size=0x0")) << r.out;
 }
 
+// The log is saved under the proposed name in the program's folder.
+TEST(Launcher, ProgramFolderIsTheCurrentOne) {
+  const std::filesystem::path dir = ScratchFolder();
+  ASSERT_FALSE(dir.empty());
+  std::filesystem::copy(VQDIAG_EXAMPLE_MACHINE, dir, std::filesystem::copy_options::recursive);
+  std::filesystem::create_directories(dir / "C" / "VQNANO");
+  Result r = Launch("--machine " + dir.string() +
+                    " --program-dir 'C:\\VQNANO' --do 'select cbobox_SelectReader 2' --do 'click bbtn_Check'"
+                    " --do 'click bbtn_ViewLog' --do 'click bbtnSave' --do save --do 'click bbtnClose'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "C" / "VQNANO" / "Diagnostics Log.log")) << r.out;
+  std::filesystem::remove_all(dir);
+}
+
 TEST(Launcher, BadInputGivesAnExitStatus) {
   EXPECT_EQ(Launch("--do 'click NoSuchControl'").status, 1);
   EXPECT_EQ(Launch("--dump NoSuchWindow").status, 1);
   EXPECT_EQ(Launch("--machine /nonexistent/vqdiag-machine").status, 66);
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vqdiag-launcher-broken";
-  std::filesystem::create_directories(dir);
+  const std::filesystem::path dir = ScratchFolder();
+  ASSERT_FALSE(dir.empty());
   std::ofstream(dir / "machine.toml") << "[os\nmajor = 5\n";
   Result broken = Launch("--machine " + dir.string());
   EXPECT_EQ(broken.status, 65) << broken.out;
