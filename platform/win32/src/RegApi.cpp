@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "vqwin/Machine.h"
+#include "vqwin/MachineEvents.h"
 #include "vqwin/Registry.h"
 
 namespace vqwin {
@@ -98,10 +99,12 @@ using namespace vqwin;
 extern "C" {
 
 LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  RunDueMachineEvents();
   return Open(hKey, lpSubKey, phkResult, false, nullptr);
 }
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  RunDueMachineEvents();
   return Open(hKey, lpSubKey, phkResult, false, nullptr);
 }
 
