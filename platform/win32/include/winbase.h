@@ -139,7 +139,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 
 HANDLE WINAPI GetCurrentProcess(void);
-// Starts a program by its command line (vqwin/WinExec.h); > 31 on success.
+// Starts a program by its command line (recorded: vqwin/Started.h); > 31 on success.
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 DWORD WINAPI GetCurrentProcessId(void);
 

@@ -1,0 +1,114 @@
+// VQUSBSetup on Linux: the driver installer on a simulated PC, driven by a
+// scripted session in place of a person.
+#include <vcl.h>
+#include <vqvcl/Dump.h>
+#include <vqvcl/Input.h>
+#include <vqvcl/Session.h>
+#include <vqwin/Machine.h>
+#include <vqwin/Restarts.h>
+#include <vqwin/Started.h>
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Medium.h"
+#include "VQUSBSetup.h"
+
+namespace fs = std::filesystem;
+
+int main(int argc, char** argv) {
+  CLI::App app{"Runs the VQUSB driver installer on a simulated PC as a scripted session."};
+  std::string machineDir, mediumDir, writeMedium, scriptFile;
+  std::vector<std::string> actions, dumps;
+  app.add_option("--machine", machineDir, "Machine folder (default: the embedded default machine)");
+  app.add_option("--medium", mediumDir,
+                 "Folder laid out as the installation medium (SETUP\\, InstallationGuide\\, FAQ\\, Foxit Reader\\); "
+                 "it becomes the machine's drive D: (default: the machine's own D:, or the example medium "
+                 "when D:\\SETUP is missing)")
+      ->check(CLI::ExistingDirectory);
+  app.add_option("--write-medium", writeMedium, "Write the example medium into this folder and exit");
+  app.add_option("--script", scriptFile, "Session script: one action a line")->check(CLI::ExistingFile);
+  app.add_option("-a,--do", actions, "One session action, run after the script's (repeatable)");
+  app.add_option("--dump", dumps, "Print the text dump of this window when the session ends (repeatable)");
+  CLI11_PARSE(app, argc, argv);
+
+  if (!writeMedium.empty()) {
+    vqsetup::WriteExampleMedium(writeMedium);
+    std::cout << "medium written to " << writeMedium << "\n";
+    return 0;
+  }
+
+  std::unique_ptr<vqwin::Machine> machine;
+  vqwin::LoadOptions options;
+  options.clock = vqwin::Clock::Mode::Virtual;
+  options.programPath = std::string(vqsetup::kInstallerFolder) + "\\VQUSBSetup.exe";
+  options.currentDir = vqsetup::kInstallerFolder;
+  try {
+    if (!machineDir.empty()) {
+      const fs::path drive = fs::path(machineDir) / "D";
+      std::error_code ec;
+      if (!mediumDir.empty()) {
+        fs::remove_all(drive, ec);
+        fs::create_directories(drive);
+        fs::copy(mediumDir, drive, fs::copy_options::recursive, ec);
+        if (ec) {
+          std::cerr << "VQUSBSetup: --medium " << mediumDir << ": " << ec.message() << "\n";
+          return 66;
+        }
+      } else if (fs::is_directory(machineDir) && !fs::exists(drive / "SETUP")) {
+        vqsetup::WriteExampleMedium(drive);
+      }
+      machine = vqwin::Machine::Load(machineDir, options);
+    } else {
+      machine = vqwin::Machine::CreateDefault(fs::temp_directory_path() / ("VQUSBSetup-" + std::to_string(getpid())),
+                                              options);
+      vqsetup::WriteExampleMedium(machine->folder() / "D");
+    }
+    machine->MakeCurrent();
+  } catch (const vqwin::MachineError& error) {
+    return vqwin::ReportMachineError(error, std::cerr);
+  }
+
+  std::string script;
+  if (!scriptFile.empty()) {
+    std::ifstream in(scriptFile);
+    script = vcl::Session::ReadScript(in);
+    if (!script.empty() && script.back() != '\n') script += '\n';
+  }
+  for (const std::string& action : actions) script += action + "\n";
+
+  vcl::Session session(script, std::cout);
+  session.Attach();
+  WinMain(nullptr, nullptr, nullptr, 0);
+
+  int status = session.Errors() > 0 ? 1 : 0;
+  for (const std::string& name : dumps) {
+    TCustomForm* form = dynamic_cast<TCustomForm*>(vcl::FindByName(name));
+    if (form == nullptr) {
+      std::cerr << "VQUSBSetup: --dump " << name << ": no such window\n";
+      status = 1;
+      continue;
+    }
+    std::cout << vcl::DumpForm(form);
+  }
+  for (const vqwin::StartedProgram& start : vqwin::StartedPrograms())
+    std::cout << "started (" << start.call << "): " << start.file << " " << start.parameters << "\n";
+  std::cout << "restart: " << (vqwin::RestartRequests() > 0 ? "yes" : "no") << "\n";
+  vcl::ResetApplication();
+  if (machineDir.empty()) {
+    const fs::path folder = machine->folder();
+    vqwin::ClearCurrentMachine();
+    machine.reset();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  return status;
+}
