@@ -1,0 +1,416 @@
+// Service operations of the service control window: the service lists,
+// start, stop (dependents first), enable, the start type in the registry and
+// the run state.
+#include <vcl.h>
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "SCM_Main.h"
+
+using namespace Scm_main;
+
+namespace {
+
+const DWORD kStopLimit = 30000;
+
+// A tenth of the wait hint, kept within 1 to 10 seconds.
+DWORD PollInterval(DWORD waitHint)
+{
+    DWORD wait = waitHint / 10;
+    if (wait < 1000)
+        wait = 1000;
+    else if (wait > 10000)
+        wait = 10000;
+    return wait;
+}
+
+// The wait hint as reported; a hint of 0 still lets a millisecond pass, so
+// that the limits that follow are reached.
+DWORD HintSleep(DWORD waitHint)
+{
+    return waitHint == 0 ? 1 : waitHint;
+}
+
+BOOL QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
+{
+    DWORD needed = 0;
+    if (QueryServiceStatusExPtr == NULL)
+        return FALSE;
+    return QueryServiceStatusExPtr(service, SC_STATUS_PROCESS_INFO, (LPBYTE)status,
+                                   sizeof(SERVICE_STATUS_PROCESS), &needed);
+}
+
+// "SYSTEM\CurrentControlSet\Services\" and the name, in a 1024-character buffer.
+void ServiceKeyPath(char *path, size_t size, const AnsiString &serviceName)
+{
+    memset(path, 0, size);
+    snprintf(path, size, "SYSTEM\\CurrentControlSet\\Services\\%s", serviceName.c_str());
+}
+
+void CloseHandles()
+{
+    if (ServiceHandle != NULL)
+        CloseServiceHandle(ServiceHandle);
+    if (ManagerHandle != NULL)
+        CloseServiceHandle(ManagerHandle);
+    ServiceHandle = NULL;
+    ManagerHandle = NULL;
+}
+
+}  // namespace
+
+void __fastcall TfrmSCM::FillServiceLists()
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL)
+        return;
+
+    ENUM_SERVICE_STATUSA first[1];
+    DWORD needed = 0, returned = 0, resume = 0;
+    if (!EnumServicesStatusA(manager, 0x3B, SERVICE_STATE_ALL, first, sizeof first, &needed, &returned,
+                             &resume)
+        && GetLastError() == ERROR_MORE_DATA) {
+        const DWORD size = needed + sizeof first;
+        ENUM_SERVICE_STATUSA *entries = (ENUM_SERVICE_STATUSA *)new char[size];
+        memset(entries, 0, size);
+        returned = 0;
+        EnumServicesStatusA(manager, 0x3B, SERVICE_STATE_ALL, entries, size, &needed, &returned, &resume);
+        for (DWORD i = 0; i < returned; ++i) {
+            cbbox_ServiceDisplayName->Items->Add(entries[i].lpDisplayName);
+            cbbox_ServiceProcessName->Items->Add(entries[i].lpServiceName);
+        }
+        delete[] (char *)entries;
+    }
+    CloseServiceHandle(manager);
+}
+
+unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
+{
+    SERVICE_STATUS_PROCESS status;
+    unsigned char result = 0;
+    memset(&status, 0, sizeof status);
+    pgsbar_SCM->Position = 0;
+    pgsbar_SCM->Min = 0;
+    pgsbar_SCM->Max = 100;
+
+    ManagerHandle = OpenSCManagerA(NULL, NULL, STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT);
+    if (ManagerHandle == NULL) {
+        ShowServiceMessage(1);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+    ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(), SERVICE_QUERY_STATUS | SERVICE_START);
+    if (ServiceHandle == NULL) {
+        ShowServiceMessage(2);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+    if (!QueryStatus(ServiceHandle, &status)) {
+        ShowServiceMessage(3);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    if (status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING) {
+        ShowServiceMessage(12);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    {
+        DWORD startTick = GetTickCount();
+        DWORD oldCheckPoint = status.dwCheckPoint;
+        while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+            Sleep(PollInterval(status.dwWaitHint));
+            if (!QueryStatus(ServiceHandle, &status)) {
+                ShowServiceMessage(3);
+                goto done;
+            }
+            if (status.dwCheckPoint > oldCheckPoint) {
+                startTick = GetTickCount();
+                oldCheckPoint = status.dwCheckPoint;
+            } else if (GetTickCount() - startTick > status.dwWaitHint) {
+                ShowServiceMessage(5);
+                goto done;
+            }
+        }
+    }
+    pgsbar_SCM->Position += 10;
+
+    if (!StartServiceA(ServiceHandle, 0, NULL)) {
+        ShowServiceMessage(6);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+    if (!QueryStatus(ServiceHandle, &status)) {
+        ShowServiceMessage(3);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    {
+        DWORD startTick = GetTickCount();
+        DWORD oldCheckPoint = status.dwCheckPoint;
+        while (status.dwCurrentState == SERVICE_START_PENDING) {
+            Sleep(PollInterval(status.dwWaitHint));
+            if (!QueryStatus(ServiceHandle, &status)) {
+                ShowServiceMessage(3);
+                break;
+            }
+            if (status.dwCheckPoint > oldCheckPoint) {
+                startTick = GetTickCount();
+                oldCheckPoint = status.dwCheckPoint;
+            } else if (GetTickCount() - startTick > status.dwWaitHint) {
+                break;
+            }
+        }
+    }
+
+    if (status.dwCurrentState == SERVICE_RUNNING) {
+        pgsbar_SCM->Position += 10;
+        pgsbar_SCM->Position = 100;
+        ShowServiceMessage(13);
+        result = 1;
+    } else {
+        ShowServiceMessage(11);
+    }
+
+done:
+    CloseHandles();
+    if (result != 1)
+        pgsbar_SCM->Position = 0;
+    return result;
+}
+
+unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
+{
+    SERVICE_STATUS_PROCESS status;
+    unsigned char result = 0;
+    const DWORD startTime = GetTickCount();
+    memset(&status, 0, sizeof status);
+    pgsbar_SCM->Position = 0;
+    pgsbar_SCM->Min = 0;
+    pgsbar_SCM->Max = 100;
+
+    ManagerHandle = OpenSCManagerA(NULL, NULL, STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT);
+    if (ManagerHandle == NULL) {
+        ShowServiceMessage(1);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+    ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(),
+                                 SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS);
+    if (ServiceHandle == NULL) {
+        ShowServiceMessage(2);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+    if (!QueryStatus(ServiceHandle, &status)) {
+        ShowServiceMessage(3);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+        ShowServiceMessage(14);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+        Sleep(HintSleep(status.dwWaitHint));
+        if (!QueryStatus(ServiceHandle, &status)) {
+            ShowServiceMessage(3);
+            goto done;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            pgsbar_SCM->Position = 100;
+            Sleep(100);
+            ShowServiceMessage(15);
+            result = 1;
+            goto done;
+        }
+        if (GetTickCount() - startTime > kStopLimit) {
+            ShowServiceMessage(5);
+            goto done;
+        }
+    }
+    pgsbar_SCM->Position += 10;
+
+    StopDependentServices();
+    pgsbar_SCM->Position += 10;
+
+    if (!ControlService(ServiceHandle, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
+        ShowServiceMessage(8);
+        goto done;
+    }
+    pgsbar_SCM->Position += 10;
+
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        Sleep(PollInterval(status.dwWaitHint));
+        if (!QueryStatus(ServiceHandle, &status)) {
+            ShowServiceMessage(3);
+            goto done;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            break;
+        if (GetTickCount() - startTime > kStopLimit) {
+            ShowServiceMessage(5);
+            goto done;
+        }
+    }
+
+    pgsbar_SCM->Position = 100;
+    ShowServiceMessage(15);
+    result = 1;
+
+done:
+    CloseHandles();
+    if (result != 1)
+        pgsbar_SCM->Position = 0;
+    return result;
+}
+
+int __fastcall TfrmSCM::StopDependentServices()
+{
+    const DWORD startTime = GetTickCount();
+    DWORD needed = 0, count = 0;
+
+    if (EnumDependentServicesA(ServiceHandle, SERVICE_ACTIVE, NULL, 0, &needed, &count))
+        return 1;
+    if (GetLastError() != ERROR_MORE_DATA)
+        return 0;
+
+    LPENUM_SERVICE_STATUSA dependents =
+        (LPENUM_SERVICE_STATUSA)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed);
+    if (dependents == NULL)
+        return 0;
+
+    int result = 0;
+    if (EnumDependentServicesA(ServiceHandle, SERVICE_ACTIVE, dependents, needed, &needed, &count)) {
+        result = 1;
+        for (DWORD i = 0; i < count && result == 1; ++i) {
+            SC_HANDLE dependent = OpenServiceA(ManagerHandle, dependents[i].lpServiceName,
+                                               SERVICE_STOP | SERVICE_QUERY_STATUS);
+            if (dependent == NULL) {
+                result = 0;
+                break;
+            }
+            SERVICE_STATUS_PROCESS status;
+            memset(&status, 0, sizeof status);
+            if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
+                result = 0;
+            } else {
+                while (status.dwCurrentState != SERVICE_STOPPED) {
+                    Sleep(HintSleep(status.dwWaitHint));
+                    if (!QueryStatus(dependent, &status)) {
+                        result = 0;
+                        break;
+                    }
+                    if (status.dwCurrentState == SERVICE_STOPPED)
+                        break;
+                    if (GetTickCount() - startTime > kStopLimit) {
+                        result = 0;
+                        break;
+                    }
+                }
+            }
+            CloseServiceHandle(dependent);
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, dependents);
+    return result;
+}
+
+unsigned char __fastcall TfrmSCM::EnableService(AnsiString serviceName)
+{
+    unsigned char result = 0;
+    ManagerHandle = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (ManagerHandle == NULL) {
+        ShowServiceMessage(1);
+    } else {
+        ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(), SERVICE_CHANGE_CONFIG);
+        if (ServiceHandle == NULL) {
+            ShowServiceMessage(2);
+        } else if (!ChangeServiceConfigA(ServiceHandle, SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+                                         SERVICE_NO_CHANGE, NULL, NULL, NULL, NULL, NULL, NULL, NULL)) {
+            ShowServiceMessage(4);
+        } else {
+            ShowServiceMessage(16);
+            result = 1;
+        }
+    }
+    CloseHandles();
+    if (result != 1)
+        pgsbar_SCM->Position = 0;
+    return result;
+}
+
+int __fastcall TfrmSCM::SetStartType(AnsiString serviceName, int startType)
+{
+    char path[1024];
+    HKEY key = NULL;
+    ServiceKeyPath(path, sizeof path, serviceName);
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) {
+        ShowServiceMessage(7);
+        return 0;
+    }
+    DWORD value = (DWORD)startType;
+    if (RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&value, sizeof value) != ERROR_SUCCESS) {
+        ShowServiceMessage(7);
+        RegCloseKey(key);
+        return 0;
+    }
+    RegCloseKey(key);
+    ShowServiceMessage(17);
+    return 1;
+}
+
+unsigned char __fastcall TfrmSCM::QueryServiceState(AnsiString serviceName)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return 1;
+    SC_HANDLE service = OpenServiceA(manager, serviceName.c_str(), SERVICE_QUERY_STATUS | SERVICE_START);
+    if (service == NULL) {
+        CloseServiceHandle(manager);
+        return 2;
+    }
+    SERVICE_STATUS_PROCESS status;
+    memset(&status, 0, sizeof status);
+    unsigned char result;
+    if (!QueryStatus(service, &status))
+        result = 3;
+    else if (status.dwCurrentState == SERVICE_RUNNING)
+        result = 10;
+    else if (status.dwCurrentState == SERVICE_STOPPED)
+        result = 11;
+    else
+        result = 0;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+unsigned char __fastcall TfrmSCM::GetStartType(AnsiString serviceName)
+{
+    char path[1024];
+    HKEY key = NULL;
+    ServiceKeyPath(path, sizeof path, serviceName);
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) {
+        ShowServiceMessage(9);
+        return 0;
+    }
+    BYTE value[4];
+    memset(value, 0, sizeof value);
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key, "Start", NULL, NULL, value, &size) != ERROR_SUCCESS) {
+        ShowServiceMessage(9);
+        RegCloseKey(key);
+        return 0;
+    }
+    RegCloseKey(key);
+    return value[0];
+}
