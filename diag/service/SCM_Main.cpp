@@ -91,7 +91,6 @@ TLabel *NewLabel(TfrmSCM *form, const char *name, int left, int top, int width, 
     TLabel *label = new TLabel(form);
     label->Name = name;
     label->Parent = form;
-    label->AutoSize = false;
     label->SetBounds(left, top, width, height);
     label->Caption = caption;
     SetFont(label->Font, "Arial", 13, true);
