@@ -128,6 +128,10 @@ unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
                 ShowServiceMessage(3);
                 goto done;
             }
+            // Stopped now: its check point and wait hint read 0, which is no
+            // time-out.
+            if (status.dwCurrentState != SERVICE_STOP_PENDING)
+                break;
             if (status.dwCheckPoint > oldCheckPoint) {
                 startTick = GetTickCount();
                 oldCheckPoint = status.dwCheckPoint;

@@ -17,12 +17,12 @@ std::ostream& operator<<(std::ostream& os, const InfoLine& line) {
   return os << "{\"" << line.text << "\", 0x" << std::hex << line.colour << std::dec << "}";
 }
 
-ServiceWindow::ServiceWindow() : scratch_(true) {
+ScmMachine::ScmMachine() : scratch_(true) {
   machine_ = &scratch_.Load();
   vcl::ResetApplication();
 }
 
-ServiceWindow::~ServiceWindow() {
+ScmMachine::~ScmMachine() {
   vcl::ResetApplication();
   SelfForm = nullptr;
   LogForm = nullptr;
@@ -30,7 +30,7 @@ ServiceWindow::~ServiceWindow() {
   frmSCM = nullptr;
 }
 
-void ServiceWindow::Use(System system) {
+void ScmMachine::Use(System system) {
   vqwin::OsSpec& os = spec().os;
   switch (system) {
     case System::WinXP:
@@ -53,13 +53,13 @@ void ServiceWindow::Use(System system) {
   }
 }
 
-void ServiceWindow::Taiwanese() {
+void ScmMachine::Taiwanese() {
   spec().locale.langId = 0x0404;
   spec().locale.ansiCodePage = 950;
   spec().locale.oemCodePage = 950;
 }
 
-vqwin::Record& ServiceWindow::Service(const std::string& name) {
+vqwin::Record& ScmMachine::Service(const std::string& name) {
   for (vqwin::Record& r : spec().services)
     if (r.Str("name") == name) return r;
   vqwin::Record r;
@@ -70,15 +70,15 @@ vqwin::Record& ServiceWindow::Service(const std::string& name) {
   return spec().services.back();
 }
 
-void ServiceWindow::SetStartType(const std::string& name, DWORD startType) {
+void ScmMachine::SetStartType(const std::string& name, DWORD startType) {
   machine_->registry().SetDword(kServices + name, "Start", startType);
 }
 
-DWORD ServiceWindow::StartType(const std::string& name) {
+DWORD ScmMachine::StartType(const std::string& name) {
   return machine_->registry().GetDword(kServices + name, "Start").value_or(0xDEAD);
 }
 
-vqwin::Record& ServiceWindow::AddProcess(const std::string& name, int64_t pid) {
+vqwin::Record& ScmMachine::AddProcess(const std::string& name, int64_t pid) {
   vqwin::Record r;
   r.values["name"] = name;
   r.values["pid"] = pid;
@@ -86,18 +86,18 @@ vqwin::Record& ServiceWindow::AddProcess(const std::string& name, int64_t pid) {
   return spec().processes.back();
 }
 
-void ServiceWindow::RemoveProcess(const std::string& name) {
+void ScmMachine::RemoveProcess(const std::string& name) {
   auto& p = spec().processes;
   for (size_t i = p.size(); i-- > 0;)
     if (p[i].Str("name") == name) p.erase(p.begin() + static_cast<long>(i));
 }
 
-void ServiceWindow::PutDebugMarker() {
+void ScmMachine::PutDebugMarker() {
   // The program's folder is its working directory.
   machine_->files().WriteBytes("C:\\Program Files\\VQUSB\\ShowProcessDbg.txt", "");
 }
 
-void ServiceWindow::Create() {
+void ScmMachine::Create() {
   Application->Initialize();
   Application->CreateForm(__classid(TSelfForm), &SelfForm);
   Application->CreateForm(__classid(TLogForm), &LogForm);
@@ -105,14 +105,14 @@ void ServiceWindow::Create() {
   Application->CreateForm(__classid(TfrmSCM), &frmSCM);
 }
 
-void ServiceWindow::Open() {
+void ScmMachine::Open() {
   Create();
   frmSCM->Visible = true;
 }
 
-uint64_t ServiceWindow::Now() const { return vqwin::CurrentClock().Now(); }
+uint64_t ScmMachine::Now() const { return vqwin::CurrentClock().Now(); }
 
-void ServiceWindow::RunFor(uint64_t ms) {
+void ScmMachine::RunFor(uint64_t ms) {
   const uint64_t end = Now() + ms;
   while (Now() < end) {
     auto due = vcl::NextTimerDue();
@@ -126,7 +126,7 @@ void ServiceWindow::RunFor(uint64_t ms) {
   Application->ProcessMessages();
 }
 
-std::vector<InfoLine> ServiceWindow::Info() const {
+std::vector<InfoLine> ScmMachine::Info() const {
   std::vector<InfoLine> out;
   TRichEdit* box = frmSCM->rchedt_Info;
   for (int i = 0; i < box->Lines->Count; ++i)
@@ -134,13 +134,13 @@ std::vector<InfoLine> ServiceWindow::Info() const {
   return out;
 }
 
-std::vector<std::string> ServiceWindow::InfoTexts() const {
+std::vector<std::string> ScmMachine::InfoTexts() const {
   std::vector<std::string> out;
   for (const InfoLine& l : Info()) out.push_back(l.text);
   return out;
 }
 
-std::vector<std::string> ServiceWindow::Rows() const {
+std::vector<std::string> ScmMachine::Rows() const {
   std::vector<std::string> out;
   TListItems* items = frmSCM->lstview_Process->Items;
   for (int i = 0; i < items->Count; ++i) {
@@ -154,7 +154,7 @@ std::vector<std::string> ServiceWindow::Rows() const {
   return out;
 }
 
-std::string ServiceWindow::Utf8(const std::string& ansi) { return vqwin::ToUtf8(ansi); }
-std::string ServiceWindow::Ansi(const char* utf8) { return vqwin::FromUtf8(utf8); }
+std::string ScmMachine::Utf8(const std::string& ansi) { return vqwin::ToUtf8(ansi); }
+std::string ScmMachine::Ansi(const char* utf8) { return vqwin::FromUtf8(utf8); }
 
 }  // namespace scmtest

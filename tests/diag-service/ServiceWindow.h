@@ -34,10 +34,12 @@ std::ostream& operator<<(std::ostream& os, const InfoLine& line);
 
 const int kBlack = 0x000000, kRed = 0x0000FF, kGreen = 0x008000, kBlue = 0xFF0000;
 
-class ServiceWindow : public ::testing::Test {
- protected:
-  ServiceWindow();
-  ~ServiceWindow() override;
+class ScmMachine {
+ public:
+  ScmMachine();
+  virtual ~ScmMachine();
+  ScmMachine(const ScmMachine&) = delete;
+  ScmMachine& operator=(const ScmMachine&) = delete;
 
   vqwin::Machine& machine() { return *machine_; }
   vqwin::MachineSpec& spec() { return machine_->spec(); }
@@ -82,5 +84,8 @@ class ServiceWindow : public ::testing::Test {
   vqwin::ScratchMachine scratch_;
   vqwin::Machine* machine_ = nullptr;
 };
+
+// The same as a test fixture (a table of cases makes a ScmMachine a case).
+class ServiceWindow : public ::testing::Test, public ScmMachine {};
 
 }  // namespace scmtest
