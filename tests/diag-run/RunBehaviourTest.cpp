@@ -173,7 +173,9 @@ TEST(RunLabels, RowCaptionsAndCardLines) {
     EXPECT_TRUE(SelfForm->Label14->Visible) << c.name;
     EXPECT_EQ(SelfForm->Label13->Visible, c.secondSlotShown) << c.name;
     EXPECT_EQ(SelfForm->Label15->Visible, c.secondSlotShown) << c.name;
-    if (c.secondSlotShown) EXPECT_EQ(SelfForm->Label15->Caption.get().str(), c.label15) << c.name;
+    if (c.secondSlotShown) {
+      EXPECT_EQ(SelfForm->Label15->Caption.get().str(), c.label15) << c.name;
+    }
     EXPECT_FALSE(SelfForm->Timer1->Enabled) << c.name;
   }
 }

@@ -189,7 +189,13 @@ ResolvedPath FileSystem::Map(const std::string& full) const {
     if (found) {
       bool match = false;
       const std::string want = LowerName(parts[i], cp);
-      if (fs::is_directory(host, ec)) {
+      // A part in its stored case is found at once; only other cases need a
+      // scan of the folder (which made large folders quadratic to walk).
+      const fs::path exact = host / parts[i];
+      if (parts[i] != "." && parts[i] != ".." && fs::exists(fs::symlink_status(exact, ec))) {
+        host = exact;
+        match = true;
+      } else if (fs::is_directory(host, ec)) {
         for (const auto& entry : fs::directory_iterator(host, ec)) {
           const std::string name = entry.path().filename().string();
           if (LowerName(name, cp) == want) {
