@@ -357,12 +357,18 @@ int __fastcall TfrmSCM::SetStartType(AnsiString serviceName, int startType)
     char path[1024];
     HKEY key = NULL;
     ServiceKeyPath(path, sizeof path, serviceName);
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) {
+    // The registry calls return their error instead of leaving it as the
+    // thread's last error, which the message shows: it is handed over.
+    LONG error = RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key);
+    if (error != ERROR_SUCCESS) {
+        SetLastError((DWORD)error);
         ShowServiceMessage(7);
         return 0;
     }
     DWORD value = (DWORD)startType;
-    if (RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&value, sizeof value) != ERROR_SUCCESS) {
+    error = RegSetValueExA(key, "Start", 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+    if (error != ERROR_SUCCESS) {
+        SetLastError((DWORD)error);
         ShowServiceMessage(7);
         RegCloseKey(key);
         return 0;
@@ -403,14 +409,18 @@ unsigned char __fastcall TfrmSCM::GetStartType(AnsiString serviceName)
     char path[1024];
     HKEY key = NULL;
     ServiceKeyPath(path, sizeof path, serviceName);
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) {
+    LONG error = RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key);
+    if (error != ERROR_SUCCESS) {
+        SetLastError((DWORD)error);
         ShowServiceMessage(9);
         return 0;
     }
     BYTE value[4];
     memset(value, 0, sizeof value);
     DWORD size = sizeof value;
-    if (RegQueryValueExA(key, "Start", NULL, NULL, value, &size) != ERROR_SUCCESS) {
+    error = RegQueryValueExA(key, "Start", NULL, NULL, value, &size);
+    if (error != ERROR_SUCCESS) {
+        SetLastError((DWORD)error);
         ShowServiceMessage(9);
         RegCloseKey(key);
         return 0;

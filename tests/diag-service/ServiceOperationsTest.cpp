@@ -124,5 +124,192 @@ TEST_F(Operations, StartAndWait) {
   }
 }
 
+
+// A service that depends on the smart card service, in the registry and
+// declared running.
+void AddDependent(ScmMachine& t, const std::string& name, const char* state) {
+  vqwin::Record& d = t.Service(name);
+  Set(d, "state", state);
+  vqwin::RegValue v{"DependOnService", REG_MULTI_SZ, {}};
+  const std::string list = std::string(kScard) + '\0' + '\0';
+  v.data.assign(list.begin(), list.end());
+  t.machine().registry().Create("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\" + name)->SetValue(v);
+}
+
+TEST_F(Operations, StopAndWait) {
+  const OperationCase cases[] = {
+      {"running, stops in 3 s", kScard, [](ScmMachine& t) { Set(t.Service(kScard), "stop_ms", 3000); }, 1,
+       {"-> Service stop successfully."}, SERVICE_STOPPED, 3000},
+      {"stopped", kScard, [](ScmMachine& t) { Set(t.Service(kScard), "state", "stopped"); }, 0,
+       {"-> Cannot stop the service because it is already stopped."}, SERVICE_STOPPED, 0},
+      {"stop pending, reaches stopped", kScard,
+       [](ScmMachine& t) {
+         vqwin::Record& s = t.Service(kScard);
+         Set(s, "state", "stop_pending");
+         Set(s, "pending_ms", 2500);
+         Set(s, "wait_hint", 2000);
+         AddDependent(t, "DepSvc", "running");  // not touched: no stop control is sent
+       },
+       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 4100},
+      {"takes 40 s", kScard,
+       [](ScmMachine& t) {
+         Set(t.Service(kScard), "stop_ms", 40000);
+         Set(t.Service(kScard), "wait_hint", 2000);
+       },
+       0, {"-> Timeout waiting for service to stop."}, SERVICE_STOP_PENDING, 31000},
+      {"stop refused", kScard, [](ScmMachine& t) { Set(t.Service(kScard), "stop_error", 1061); }, 0,
+       {"-> Stop service failed (The service cannot accept control messages at this time)."}, SERVICE_RUNNING,
+       0},
+      {"two dependents stopped first", kScard,
+       [](ScmMachine& t) {
+         AddDependent(t, "DepOne", "running");
+         AddDependent(t, "DepTwo", "running");
+         Set(t.Service("DepTwo"), "stop_ms", 1500);
+         Set(t.Service("DepTwo"), "wait_hint", 1000);
+       },
+       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 2000},
+      {"first dependent cannot be opened", kScard,
+       [](ScmMachine& t) {
+         AddDependent(t, "DepOne", "running");
+         AddDependent(t, "DepTwo", "running");
+         Set(t.Service("DepOne"), "open_error", 5);
+       },
+       0,
+       {"-> Stop service failed (A stop control has been sent to a service that other running services are "
+        "dependent on)."},
+       SERVICE_RUNNING, 0},
+  };
+  for (const OperationCase& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine fresh;
+    c.setup(fresh);
+    fresh.Create();
+    fresh.ClearInfo();
+    const uint64_t start = fresh.Now();
+    EXPECT_EQ(frmSCM->StopServiceAndWait(c.service), c.result) << c.name;
+    EXPECT_EQ(fresh.Now() - start, c.elapsed) << c.name;
+    EXPECT_EQ(fresh.InfoTexts(), c.lines) << c.name;
+    EXPECT_EQ(frmSCM->pgsbar_SCM->Position, c.result == 1 ? 100 : 0) << c.name;
+    EXPECT_EQ(ServiceState(kScard), c.stateAfter) << c.name;
+    if (std::string(c.name) == "first dependent cannot be opened") {
+      EXPECT_EQ(ServiceState("DepTwo"), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+    if (std::string(c.name) == "two dependents stopped first") {
+      EXPECT_EQ(ServiceState("DepOne"), static_cast<DWORD>(SERVICE_STOPPED));
+      EXPECT_EQ(ServiceState("DepTwo"), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+    if (std::string(c.name) == "stop pending, reaches stopped") {
+      EXPECT_EQ(ServiceState("DepSvc"), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+  }
+}
+
+TEST_F(Operations, EnableService) {
+  struct {
+    const char* name;
+    std::function<void(ScmMachine&)> setup;
+    int result;
+    const char* line;
+    DWORD startType;
+  } const cases[] = {
+      {"disabled", [](ScmMachine& t) { t.SetStartType(kScard, 4); }, 1, "-> Service enable successfully.", 3},
+      {"not an administrator",
+       [](ScmMachine& t) {
+         t.SetStartType(kScard, 4);
+         t.Security().values["admin"] = false;
+       },
+       0, "-> Open service control manager failed (Access is denied).", 4},
+      {"configuration denied",
+       [](ScmMachine& t) {
+         t.SetStartType(kScard, 4);
+         Set(t.Service(kScard), "deny_access", SERVICE_CHANGE_CONFIG);
+       },
+       0, "-> Open service failed (Access is denied).", 4},
+      {"configuration fails",
+       [](ScmMachine& t) {
+         t.SetStartType(kScard, 4);
+         Set(t.Service(kScard), "config_error", 1055);
+       },
+       0, "-> Change service config failed (The service database is locked).", 4},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine fresh;
+    c.setup(fresh);
+    fresh.Create();
+    fresh.ClearInfo();
+    frmSCM->pgsbar_SCM->Position = 40;
+    EXPECT_EQ(frmSCM->EnableService(kScard), c.result) << c.name;
+    EXPECT_EQ(fresh.InfoTexts(), std::vector<std::string>{c.line}) << c.name;
+    EXPECT_EQ(fresh.StartType(kScard), c.startType) << c.name;
+    EXPECT_EQ(frmSCM->pgsbar_SCM->Position, c.result == 1 ? 40 : 0) << c.name;
+  }
+}
+
+TEST_F(Operations, StartTypesInTheRegistry) {
+  Create();
+  ClearInfo();
+  const std::string key = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\";
+  EXPECT_EQ(frmSCM->SetStartType(kScard, 3), 1);
+  EXPECT_EQ(StartType(kScard), 3u);
+  EXPECT_EQ(frmSCM->GetStartType(kScard), 3);
+  EXPECT_EQ(frmSCM->SetStartType("NoSuchSvc", 2), 0);
+  EXPECT_EQ(machine().registry().Find(key + "NoSuchSvc"), nullptr);
+  SetStartType(kScard, 0x102);
+  EXPECT_EQ(frmSCM->GetStartType(kScard), 2);
+  machine().registry().Find(key + kScard)->RemoveValue("Start");
+  EXPECT_EQ(frmSCM->GetStartType(kScard), 0);
+  EXPECT_EQ(frmSCM->GetStartType("NoSuchSvc"), 0);
+  EXPECT_EQ(InfoTexts(), (std::vector<std::string>{
+                             "-> Set start type successfully.",
+                             "-> Set start type failed (The system cannot find the file specified).",
+                             "-> Get start type failed (The system cannot find the file specified).",
+                             "-> Get start type failed (The system cannot find the file specified).",
+                         }));
+}
+
+TEST_F(Operations, QueryServiceState) {
+  struct {
+    const char* state;
+    const char* service;
+    bool withoutExtendedQuery;
+    int code;
+  } const cases[] = {
+      {"running", kScard, false, 10}, {"stopped", kScard, false, 11}, {"paused", kScard, false, 0},
+      {"start_pending", kScard, false, 0}, {"running", "NoSuchSvc", false, 2}, {"running", kScard, true, 3},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine fresh;
+    Set(fresh.Service(kScard), "state", c.state);
+    if (c.withoutExtendedQuery) fresh.spec().absent.insert("QueryServiceStatusEx");
+    fresh.Create();
+    fresh.ClearInfo();
+    EXPECT_EQ(frmSCM->QueryServiceState(c.service), c.code) << c.state << " " << c.service;
+    EXPECT_TRUE(fresh.Info().empty());
+  }
+}
+
+TEST_F(Operations, ServiceListsWithoutTheManagerStayEmpty) {
+  Security().values["admin"] = false;  // the lists ask for all access
+  Open();
+  EXPECT_EQ(frmSCM->cbbox_ServiceProcessName->Items->Count, 0);
+  EXPECT_EQ(frmSCM->cbbox_ServiceDisplayName->Items->Count, 0);
+  EXPECT_FALSE(Scm_main::ServiceFound);
+  EXPECT_EQ(Info().front(), (InfoLine{"-> Smart Card service not found !", kRed}));
+}
+
+TEST_F(Operations, ServiceListsHoldEveryServiceInTheSameOrder) {
+  Service("Zeta").values["display"] = std::string("Zeta service");
+  Create();
+  TStrings* names = frmSCM->cbbox_ServiceProcessName->Items;
+  TStrings* displays = frmSCM->cbbox_ServiceDisplayName->Items;
+  ASSERT_EQ(names->Count, displays->Count);
+  ASSERT_EQ(names->Count, 5);
+  EXPECT_EQ(Str(names->Get(4)), "Zeta");
+  EXPECT_EQ(Str(displays->Get(4)), "Zeta service");
+  EXPECT_EQ(Str(displays->Get(names->IndexOf("SCardSvr"))), "Smart Card");
+}
+
 }  // namespace
 }  // namespace scmtest
