@@ -61,8 +61,8 @@ class Installer : public ::testing::Test {
     scratch_.Toml(os + "windows_dir = '" + w + "'\n" + locale + more);
     scratch_.Registry(
         "REGEDIT4\n\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\n"
-        "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\n" +
+        std::string(bare_ ? "" : "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n") + "\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup]\n"
         "\"SourcePath\"=\"D:\\\\WIN98\\\\\"\n\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\n\n"
@@ -72,7 +72,7 @@ class Installer : public ::testing::Test {
     scratch_.File(w + "\\system32\\drivers\\usbhub.sys", "driver");
     scratch_.File(s + "\\rundll32.exe", "program");
     scratch_.File(w + "\\rundll.exe", "program");
-    scratch_.File("C:\\Program Files\\Internet Explorer\\iexplore.exe", "program");
+    if (!bare_) scratch_.File("C:\\Program Files\\Internet Explorer\\iexplore.exe", "program");
     for (const auto& [path, bytes] : files_) scratch_.File(path, bytes);
     vqsetup::WriteExampleMedium(scratch_.folder() / "D", omit);
     vqwin::LoadOptions options;
@@ -83,6 +83,8 @@ class Installer : public ::testing::Test {
   // Set before Machine(): more registry text, files on the machine.
   void Registry(const std::string& regedit4) { registry_ += regedit4 + "\n"; }
   void File(const std::string& path, const std::string& bytes) { files_.push_back({path, bytes}); }
+  // Set before Machine(): no "ProgramFilesDir" and no Program Files folder.
+  void WithoutProgramFiles() { bare_ = true; }
 
   void Create() {
     Application->Initialize();
@@ -137,6 +139,7 @@ class Installer : public ::testing::Test {
  private:
   vqwin::ScratchMachine scratch_{false};
   std::string registry_;
+  bool bare_ = false;
   std::vector<std::pair<std::string, std::string>> files_;
 };
 
