@@ -220,11 +220,10 @@ LONG WINAPI SCardGetStatusChangeA(SCARDCONTEXT context, DWORD timeout, LPSCARD_R
     if (reader && reader->Bool("status_hangs")) hangs = true;
     const DWORD event = EventStateOf(reader);
     states[i].dwEventState = event;
-    const auto atr = CardPresent(reader) ? ParseHexBytes(reader->Str("atr"))
-                                                    : std::vector<unsigned char>();
+    const auto atr = CardPresent(reader) ? ParseHexBytes(reader->Str("atr")) : std::vector<unsigned char>();
     const size_t n = std::min(atr.size(), sizeof states[i].rgbAtr);
     std::memset(states[i].rgbAtr, 0, sizeof states[i].rgbAtr);
-    std::memcpy(states[i].rgbAtr, atr.data(), n);
+    if (n) std::memcpy(states[i].rgbAtr, atr.data(), n);
     states[i].cbAtr = static_cast<DWORD>(n);
     const DWORD mask = ~static_cast<DWORD>(SCARD_STATE_CHANGED);
     if (states[i].dwCurrentState == SCARD_STATE_UNAWARE || (states[i].dwCurrentState & mask) != (event & mask))
@@ -310,7 +309,7 @@ LONG WINAPI SCardGetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE buffer, LPD
     *length = needed;
     return SCARD_E_INSUFFICIENT_BUFFER;
   }
-  std::memcpy(buffer, atr.data(), needed);
+  if (needed) std::memcpy(buffer, atr.data(), needed);
   *length = needed;
   return SCARD_S_SUCCESS;
 }
