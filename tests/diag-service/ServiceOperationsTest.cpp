@@ -13,16 +13,6 @@ using Operations = ServiceWindow;
 
 const char kScard[] = "SCardSvr";
 
-DWORD ServiceState(const char* name) {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
-  SERVICE_STATUS status{};
-  const BOOL ok = QueryServiceStatus(service, &status);
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return ok ? status.dwCurrentState : 0;
-}
-
 struct OperationCase {
   const char* name;
   const char* service;

@@ -154,6 +154,16 @@ std::vector<std::string> ScmMachine::Rows() const {
   return out;
 }
 
+DWORD ScmMachine::ServiceState(const char* name) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  const BOOL ok = QueryServiceStatus(service, &status);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return ok ? status.dwCurrentState : 0;
+}
+
 std::string ScmMachine::Utf8(const std::string& ansi) { return vqwin::ToUtf8(ansi); }
 std::string ScmMachine::Ansi(const char* utf8) { return vqwin::FromUtf8(utf8); }
 

@@ -76,6 +76,8 @@ class ScmMachine {
   std::vector<std::string> Rows() const;
 
   static std::string Str(const AnsiString& s) { return s.c_str(); }
+  // The run state of a service as the manager reports it (0: not read).
+  static DWORD ServiceState(const char* name);
   // UTF-8 of text in the machine's code page, and back.
   static std::string Utf8(const std::string& ansi);
   static std::string Ansi(const char* utf8);
