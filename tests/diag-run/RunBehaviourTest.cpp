@@ -300,3 +300,30 @@ TEST(RunSteps4And5, AStatusQueryThatNeverAnswersHoldsTheRun) {
 
 }  // namespace
 }  // namespace diagrun
+
+namespace diagrun {
+namespace {
+
+TEST(RunDirectOpens, WatchdogRunsOnlyAroundEachOpenOfBothSlots) {
+  RunMachine m;
+  m.Use(System::Win98);
+  m.SetReaders({{"TERVANE VQVASKT 0", "t1", "3B 00", "device = \"VQUSB0\""},
+                {"TERVANE VQVASKTSAM 0", "", "", "device = \"VQUSB1\""}});
+  std::vector<std::pair<std::string, bool>> opens;
+  vqwin::SetReaderDeviceObserver([&](const std::string& name) { opens.push_back({name, SelfForm->Timer1->Enabled}); });
+  m.Run(5);
+  vqwin::SetReaderDeviceObserver(nullptr);
+  const std::vector<std::pair<std::string, bool>> expected = {{"VQUSB0", true}, {"VQUSB1", true}};
+  EXPECT_EQ(opens, expected);
+  EXPECT_FALSE(SelfForm->Timer1->Enabled);
+  // Windows 2000 and later never open the device.
+  RunMachine xp;
+  opens.clear();
+  vqwin::SetReaderDeviceObserver([&](const std::string& name) { opens.push_back({name, true}); });
+  xp.Run(1);
+  vqwin::SetReaderDeviceObserver(nullptr);
+  EXPECT_TRUE(opens.empty());
+}
+
+}  // namespace
+}  // namespace diagrun

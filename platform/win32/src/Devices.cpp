@@ -13,7 +13,10 @@ namespace {
 
 class ReaderDevice : public KernelObject {};
 
+std::function<void(const std::string&)> g_observer;
+
 std::shared_ptr<KernelObject> OpenReaderDevice(const std::string& name, DWORD, DWORD, DWORD& error) {
+  if (g_observer) g_observer(name);
   Machine* machine = CurrentMachineIfAny();
   if (machine) {
     for (const Record& r : machine->spec().readers) {
@@ -31,5 +34,9 @@ std::shared_ptr<KernelObject> OpenReaderDevice(const std::string& name, DWORD, D
 }  // namespace
 
 void InstallReaderDevices() { SetDeviceOpener(&OpenReaderDevice); }
+
+void SetReaderDeviceObserver(std::function<void(const std::string& name)> observer) {
+  g_observer = std::move(observer);
+}
 
 }  // namespace vqwin

@@ -35,6 +35,9 @@
 //                A device path that no reader names fails with ERROR_FILE_NOT_FOUND.
 #pragma once
 
+#include <functional>
+#include <string>
+
 namespace vqwin {
 
 // Status queries now waiting (a query that never answers shows here).
@@ -44,5 +47,9 @@ int BlockedStatusQueries();
 // readers. Done by the resource manager's first call; tests of the device
 // opens alone call it themselves.
 void InstallReaderDevices();
+
+// Called with the device name ("VQUSB0") at each direct open of a reader
+// device, before its outcome (tests look at the program at that moment).
+void SetReaderDeviceObserver(std::function<void(const std::string& name)> observer);
 
 }  // namespace vqwin
