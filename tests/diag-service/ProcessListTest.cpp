@@ -196,5 +196,16 @@ TEST_F(ProcessList, RefreshAndTheStatusTimerListAgain) {
   EXPECT_EQ(Rows(), kXpRows);
 }
 
+
+TEST_F(ProcessList, ATickDuringTheListingDoesNotListOverIt) {
+  Open();
+  frmSCM->tmrAutoProcess->Enabled = false;
+  frmSCM->chkbox_AutoRefresh->Checked = true;
+  frmSCM->edt_RefreshTime->Text = "1";  // due at every pass of the listing's message processing
+  RunFor(20);
+  EXPECT_EQ(Rows(), kXpRows);
+  EXPECT_EQ(Str(frmSCM->edt_ListViewProcessCnt->Text), "9");
+}
+
 }  // namespace
 }  // namespace scmtest
