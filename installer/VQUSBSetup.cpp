@@ -17,6 +17,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         Application->Run();
     } catch (Exception &exception) {
         Application->ShowException(&exception);
+    } catch (...) {
+        Exception empty("");
+        Application->ShowException(&empty);
     }
     return 0;
 }

@@ -63,8 +63,8 @@ std::vector<MediumFile> ExampleMediumFiles() {
        "This agreement is the licence text that comes with the package on the medium.\r\n"
        "Read it, then choose Accept to install the package or Reject to end the setup.\r\n"},
       {"SETUP/utility/vqdiag.exe", Pe("2.2.0.0", "Smart Card Reader Self Testing Program")},
-      {"FAQ/FAQ_ENG.pdf", "%PDF-1.3\n% VQUSB FAQ (English)\n"},
-      {"FAQ/FAQ_CHT.pdf", "%PDF-1.3\n% VQUSB FAQ (Traditional Chinese)\n"},
+      {"FAQ/VQ_PCSC_Reader_FAQ_ENG.pdf", "%PDF-1.3\n% VQUSB FAQ (English)\n"},
+      {"FAQ/VQ_PCSC_Reader_FAQ_CHT.pdf", "%PDF-1.3\n% VQUSB FAQ (Traditional Chinese)\n"},
       {"Foxit Reader/Foxit.exe", Pe("2.3.0.0", "PDF viewer")},
   };
   const char* const languages[3] = {"E", "C", "K"};

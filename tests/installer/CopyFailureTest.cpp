@@ -89,6 +89,19 @@ TEST_F(Installer, AbortedFlowsWriteNoRegistryAndRunAgainOnY) {
   EXPECT_EQ(vcl::CurrentDialogScript().Records().size(), 2u);
 }
 
+TEST_F(Installer, DestinationPastItsBufferIsACopyFailureNotAnOverrun) {
+  // 244 characters: the folder fits its 255-byte buffer, the INF's destination does not.
+  const std::string windows = "C:\\" + std::string(120, 'A') + "\\" + std::string(120, 'B');
+  WindowsDir(windows);
+  Machine(kWin98);
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  ASSERT_EQ(Dialogs().size(), 1u);
+  EXPECT_EQ(Dialogs()[0], "messagebox|Error|Cannot Copy VQUSB.inf, Error Code : 206");
+  EXPECT_FALSE(SetupForm->DelayTimer->Enabled);
+  EXPECT_FALSE(Exists(windows + "\\system32\\drivers\\vqusb98.cat"));
+}
+
 TEST_F(Installer, ReadOnlyCopiesOfAnEarlierInstallation) {
   File("C:\\WINDOWS\\system32\\drivers\\VQUSB.sys", "old driver");
   File("C:\\WINDOWS\\scbase\\MFC42.DLL", "old library");

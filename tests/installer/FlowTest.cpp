@@ -69,7 +69,7 @@ TEST_F(Installer, Windows98WholeInstallation) {
                            "C:\\WINDOWS\\scbase\\license.txt", "C:\\Program Files\\VQUSB\\vqdiag.exe",
                            "C:\\Program Files\\VQUSB\\vqusbunst.exe", "C:\\Program Files\\VQUSB\\EWIN98.htm",
                            "C:\\Program Files\\VQUSB\\EWIN98.files\\image001.png",
-                           "C:\\Program Files\\VQUSB\\FAQ\\FAQ_ENG.pdf",
+                           "C:\\Program Files\\VQUSB\\FAQ\\VQ_PCSC_Reader_FAQ_ENG.pdf",
                            "C:\\Program Files\\VQUSB\\Foxit Reader\\Foxit.exe"})
     EXPECT_TRUE(Exists(path)) << path;
   EXPECT_EQ(Content("C:\\WINDOWS\\inf\\VQUSB.inf"), Content("D:\\SETUP\\drivers\\VQUSB.ncp"));

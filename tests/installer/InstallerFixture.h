@@ -56,7 +56,7 @@ class Installer : public ::testing::Test {
   void Machine(const std::string& os, const std::string& locale = kEnglish, const std::string& more = "",
                const std::vector<std::string>& omit = {}) {
     const bool nt = os.find("\"nt\"") != std::string::npos;
-    const std::string w = nt ? "C:\\WINNT" : "C:\\WINDOWS";
+    const std::string w = !windowsDir_.empty() ? windowsDir_ : nt ? "C:\\WINNT" : "C:\\WINDOWS";
     const std::string s = nt ? w + "\\system32" : w + "\\SYSTEM";
     scratch_.Toml(os + "windows_dir = '" + w + "'\n" + locale + more);
     scratch_.Registry(
@@ -85,6 +85,7 @@ class Installer : public ::testing::Test {
   void File(const std::string& path, const std::string& bytes) { files_.push_back({path, bytes}); }
   // Set before Machine(): no "ProgramFilesDir" and no Program Files folder.
   void WithoutProgramFiles() { bare_ = true; }
+  void WindowsDir(const std::string& path) { windowsDir_ = path; }
 
   void Create() {
     Application->Initialize();
@@ -140,6 +141,7 @@ class Installer : public ::testing::Test {
   vqwin::ScratchMachine scratch_{false};
   std::string registry_;
   bool bare_ = false;
+  std::string windowsDir_;
   std::vector<std::pair<std::string, std::string>> files_;
 };
 

@@ -166,7 +166,7 @@ TEST_F(Installer, ProgramFolderWithoutProgramFilesDirAndFlatCopies) {
   EXPECT_EQ(InstallProgramFolder(SetupForm), 1);
   const std::string d = "C:\\Program Files\\VQUSB";
   for (const char* path : {"\\vqdiag.exe", "\\vqusbunst.exe", "\\EWIN98.htm", "\\EWIN98.files\\filelist.xml",
-                           "\\FAQ\\FAQ_CHT.pdf", "\\Foxit Reader\\Foxit.exe"})
+                           "\\FAQ\\VQ_PCSC_Reader_FAQ_CHT.pdf", "\\Foxit Reader\\Foxit.exe"})
     EXPECT_TRUE(Exists(d + path)) << path;
   EXPECT_FALSE(Exists(d + "\\EWIN98.files\\sub"));
   EXPECT_FALSE(Exists(d + "\\FAQ\\old"));
