@@ -81,7 +81,7 @@ int InstallProgramFolder(TSetupForm *owner)
     const AnsiString menu = AnsiString(programs) + "\\" + "VQUSB Utility";
     CreateDir(menu);
 
-    if (kind != 4) {
+    if (kind != OsWindowsNT4) {
         StartMenuLink(owner, menu, "Uninstall VQUSB Reader", folder + "\\vqusbunst.exe", folder + "\\vqusbunst.exe");
         StartMenuLink(owner, menu, "VQUSB Diagnostics", folder + "\\vqdiag.exe", folder + "\\vqdiag.exe");
     }

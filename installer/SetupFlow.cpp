@@ -109,17 +109,17 @@ void __fastcall TSetupForm::lblYesClick(TObject *Sender)
 {
     ProgressBar1->Position = 0;
     const int kind = GetOsKind();
-    if (kind == 1) {
+    if (kind == OsWindows95) {
         MessageBoxA(Handle, "Cannot Support on Windows 95!", "Error", MB_OK);
         Application->Terminate();
         return;
     }
-    if (kind != 2 && kind != 3 && kind != 4) {
+    if (kind != OsWindows98 && kind != OsWindowsMe && kind != OsWindowsNT4) {
         MessageBoxA(Handle, "Cannot Run on Windows NT 5.0", "Error", MB_OK);
         Application->Terminate();
         return;
     }
-    if (kind == 4)
+    if (kind == OsWindowsNT4)
         InstallWindowsNT4();
     else
         InstallWindows9x();

@@ -125,7 +125,7 @@ void __fastcall TLicenseForm::YesBtnClick(TObject *Sender)
     const int kind = GetOsKind();
     HKEY key = NULL;
     char systemDir[PathBufferSize] = {0};
-    if (kind <= 3) {
+    if (kind <= OsWindowsMe) {
         RemoveScardSvrAutostart();
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, RunServicesKey, &key) == ERROR_SUCCESS) {
             char value[ValueBufferSize + 1];
@@ -140,7 +140,7 @@ void __fastcall TLicenseForm::YesBtnClick(TObject *Sender)
                 RegSetValueExA(key, "Vqscmon", 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
             RegCloseKey(key);
         }
-    } else if (kind == 4) {
+    } else if (kind == OsWindowsNT4) {
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ScardSvrKey, &key) == ERROR_SUCCESS) {
             char value[ValueBufferSize + 1];
             if (ReadMarker(key, "ObjectName", value))
@@ -155,10 +155,10 @@ void __fastcall TLicenseForm::YesBtnClick(TObject *Sender)
     char windowsDir[PathBufferSize] = {0};
     GetWindowsDirectoryA(windowsDir, PathBufferSize);
     char command[2 * LongPathBufferSize + 128];
-    if (kind <= 2) {
+    if (kind <= OsWindows98) {
         JoinPath(command, sizeof command, windowsDir,
                  "\\rundll.exe setupx.dll,InstallHinfSection DefaultInstall 132 .\\smclib\\scbase.inf");
-    } else if (kind == 3) {
+    } else if (kind == OsWindowsMe) {
         char longWindowsDir[LongPathBufferSize] = {0};
         char scbase[LongPathBufferSize] = {0};
         GetWindowsDirectoryA(longWindowsDir, LongPathBufferSize);
@@ -213,7 +213,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
     const int kind = GetOsKind();
     HKEY key = NULL;
     char value[ValueBufferSize + 1];
-    if (kind <= 3) {
+    if (kind <= OsWindowsMe) {
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, RunServicesKey, &key) != ERROR_SUCCESS)
             return;
         if (ReadMarker(key, "SCardSvr", value)) {
@@ -233,7 +233,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
             }
         }
         RegCloseKey(key);
-    } else if (kind == 4) {
+    } else if (kind == OsWindowsNT4) {
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ScardSvrKey, &key) != ERROR_SUCCESS)
             return;
         if (ReadMarker(key, "ObjectName", value)) {

@@ -123,25 +123,25 @@ int GetOsKind()
     if (!GetVersionExA((LPOSVERSIONINFOA)&info)) {
         info.dwOSVersionInfoSize = 148;
         if (!GetVersionExA((LPOSVERSIONINFOA)&info))
-            return 9;
+            return OsUnknown;
     }
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
         if (info.dwMajorVersion == 4 && info.dwMinorVersion == 0)
-            return 1;
+            return OsWindows95;
         if (info.dwMajorVersion == 4 && info.dwMinorVersion == 10)
-            return 2;
+            return OsWindows98;
         if (info.dwMajorVersion == 4 && info.dwMinorVersion == 90)
-            return 3;
-        return 9;
+            return OsWindowsMe;
+        return OsUnknown;
     }
     if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
         if (info.dwMajorVersion <= 4)
-            return 4;
+            return OsWindowsNT4;
         if (info.dwMajorVersion == 5)
-            return info.dwMinorVersion == 0 ? 5 : 6;
-        return 7;
+            return info.dwMinorVersion == 0 ? OsWindows2000 : OsWindowsNT51;
+        return OsWindowsNT6;
     }
-    return 9;
+    return OsUnknown;
 }
 
 void __fastcall TSetupForm::FormCreate(TObject *Sender)
@@ -153,7 +153,7 @@ void __fastcall TSetupForm::FormCreate(TObject *Sender)
     LblBK->Caption = SetupText(SetupTitle, LanguageIndex);
     lblYes->Caption = SetupText(YesCaption, LanguageIndex);
     lblNo->Caption = SetupText(NoCaption, LanguageIndex);
-    if (LanguageIndex == 0 && GetOsKind() == 1)
+    if (LanguageIndex == 0 && GetOsKind() == OsWindows95)
         lblYes->Visible = false;
 }
 

@@ -35,9 +35,17 @@ void FillKoreanTexts();
 AnsiString SetupText(int row, int languageIndex);
 const wchar_t *SetupWideText(int row, int languageIndex);
 
-// Windows classification: 1 Windows 95, 2 Windows 98, 3 Windows ME,
-// 4 NT 4.0 or older NT, 5 Windows 2000, 6 NT 5.1 and later 5.x, 7 NT 6 or
-// later, 9 anything else or no version answer.
+// The installer's Windows classification (GetOsKind).
+enum OsKind {
+    OsWindows95 = 1,
+    OsWindows98 = 2,
+    OsWindowsMe = 3,
+    OsWindowsNT4 = 4,     // NT 4.0 or an older NT
+    OsWindows2000 = 5,
+    OsWindowsNT51 = 6,    // NT 5.1 and later 5.x
+    OsWindowsNT6 = 7,     // NT 6 or later
+    OsUnknown = 9         // any other platform or 9x version, or no version answer
+};
 int GetOsKind();
 
 // Buffer sizes of the installer's paths and registry values.
