@@ -13,9 +13,11 @@
 #include <vqvcl/Input.h>
 #include <vqvcl/Loop.h>
 #include <vqwin/CodePage.h>
+#include <vqwin/FileSystem.h>
 #include <vqwin/Registry.h>
 #include <vqwin/SmartCards.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -323,6 +325,24 @@ TEST(RunDirectOpens, WatchdogRunsOnlyAroundEachOpenOfBothSlots) {
   xp.Run(1);
   vqwin::SetReaderDeviceObserver(nullptr);
   EXPECT_TRUE(opens.empty());
+}
+
+}  // namespace
+}  // namespace diagrun
+
+namespace diagrun {
+namespace {
+
+TEST(RunRedirection, NativeFoldersForStepsOneToThreeThenRestored) {
+  RunMachine m;
+  m.Use(System::Win7x64);
+  // What a 32-bit program sees in system32 without the redirection off.
+  m.PutVersioned("C:\\WINDOWS\\SysWOW64\\SCardSvr.dll", "6.1.7600.16385");
+  m.Run(1);
+  const auto lines = m.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "           Resource Manager(6.1.7601.17514).......................PASSED"),
+            lines.end());
+  EXPECT_TRUE(m.machine().files().redirection());
 }
 
 }  // namespace
