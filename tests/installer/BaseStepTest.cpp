@@ -77,6 +77,33 @@ TEST_F(Installer, AcceptClearsEarlierMarkersSoOnlyThePackageEndsTheWait) {
   EXPECT_EQ(vqwin::RestartRequests(), 0);
 }
 
+TEST_F(Installer, PackageRegistersAfterTheMachinesDelay) {
+  Machine(kWin98, kEnglish, "[shell]\ninf_delay_ms = 5000\n");
+  Create();
+  LicenseForm->YesBtnClick(LicenseForm->YesBtn);
+  Sleep(4999);
+  LicenseForm->CheckTimerTimer(LicenseForm->CheckTimer);
+  EXPECT_FALSE(Application->Terminated);
+  EXPECT_FALSE(Exists("C:\\WINDOWS\\SYSTEM\\SCardSvr.exe"));
+  Sleep(1);
+  LicenseForm->CheckTimerTimer(LicenseForm->CheckTimer);
+  EXPECT_TRUE(Application->Terminated);
+  EXPECT_TRUE(Exists("C:\\WINDOWS\\SYSTEM\\SCardSvr.exe"));
+  EXPECT_TRUE(Exists("C:\\WINDOWS\\SYSTEM\\WinSCard.dll"));
+}
+
+TEST_F(Installer, MissingInfInstallerLeavesTheInstallerWaiting) {
+  Machine(kWin98);
+  Create();
+  ASSERT_TRUE(DeleteFileA("C:\\WINDOWS\\rundll.exe"));
+  LicenseForm->YesBtnClick(LicenseForm->YesBtn);
+  Sleep(60000);
+  LicenseForm->CheckTimerTimer(LicenseForm->CheckTimer);
+  EXPECT_TRUE(vqwin::StartedPrograms().empty());
+  EXPECT_TRUE(LicenseForm->CheckTimer->Enabled);
+  EXPECT_FALSE(Application->Terminated);
+}
+
 TEST_F(Installer, Nt4AcceptDeletesTheServicesObjectName) {
   Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kScardSvr + "]\n\"ObjectName\"=\"LocalSystem\"\n");
   Machine(kNt4, kEnglish, kSilentPackage);
