@@ -107,6 +107,36 @@ TEST_F(IoControl, CurrentClockAndRatesFromTheIndicesInForce) {
   reader.ext->CardCapabilities.Dl = 16;
   LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
   EXPECT_EQ(Attr(h, SCARD_ATTR_CURRENT_D).error, static_cast<DWORD>(ERROR_UNRECOGNIZED_MEDIA));
+  EnterCriticalSection(&reader.ext->OsData->ReaderLock);
+  reader.ext->CardCapabilities.Dl = 0;  // the entry with denominator 0
+  LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
+  EXPECT_EQ(Attr(h, SCARD_ATTR_CURRENT_D).error, static_cast<DWORD>(ERROR_UNRECOGNIZED_MEDIA));
+}
+
+TEST_F(IoControl, ReadTimeOutFollowsTheProtocolInForce) {
+  struct Case {
+    uint32_t protocol, bwt;
+    uint8_t wtx;
+    uint32_t stored, expected;
+  };
+  const Case cases[] = {
+      {ProtocolT0, 0, 0, 1234, 60000},
+      {ProtocolT1, 1500000, 100, 1234, 150000},
+      {ProtocolT1, 5000000, 0, 1234, 60000},
+      {ProtocolT1, 90000000, 0, 1234, 90000},
+      {ProtocolNone, 0, 0, 1234, 1234},
+      {ProtocolRaw, 0, 0, 4321, 4321},
+  };
+  for (const auto& c : cases) {
+    EnterCriticalSection(&reader.ext->OsData->ReaderLock);
+    reader.ext->CardCapabilities.CurrentProtocol = c.protocol;
+    reader.ext->CardCapabilities.T1.BWT = c.bwt;
+    reader.ext->T1State.Wtx = c.wtx;
+    reader.ext->DeviceData->ReadTimeout = c.stored;
+    LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
+    EXPECT_TRUE(Ioctl(h, IOCTL_SMARTCARD_VENDOR_ESCAPE, {1}, 16).ok);
+    EXPECT_EQ(reader.ext->DeviceData->ReadTimeout, c.expected) << c.protocol << " " << c.bwt;
+  }
 }
 
 TEST_F(IoControl, CodesWithoutHandler) {
@@ -206,6 +236,20 @@ TEST_F(IoControl, SetProtocolChecksAndShortcuts) {
   EXPECT_TRUE(again.ok);
   EXPECT_EQ(again.returned, 0u);
   EXPECT_TRUE(reader.sim->Received().empty()) << "nothing is sent for the protocol in force";
+
+  // No protocol in common with the card: negotiable again, no protocol in force.
+  auto none = Ioctl(h, IOCTL_SMARTCARD_SET_PROTOCOL, U32(ProtocolT1), 4);
+  EXPECT_EQ(none.error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(CardState(reader.ext), CardStateNegotiable);
+  EXPECT_EQ(reader.ext->CardCapabilities.CurrentProtocol, ProtocolNone);
+
+  // Closing keeps the card but not its ATR, and sends nothing.
+  ASSERT_TRUE(Ioctl(h, IOCTL_SMARTCARD_SET_PROTOCOL, U32(ProtocolT0), 4).ok);
+  reader.sim->ClearReceived();
+  EXPECT_TRUE(VQU_Close(h));
+  EXPECT_EQ(CardState(reader.ext), CardStateSwallowed);
+  EXPECT_EQ(reader.ext->CardCapabilities.ATRLength, 0u);
+  EXPECT_TRUE(reader.sim->Received().empty());
 }
 
 TEST_F(IoControl, TransmitChecksAndExchanges) {
