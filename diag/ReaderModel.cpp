@@ -1,6 +1,8 @@
-#include "ReaderModel.h"
+#include <windows.h>
 
 #include <string.h>
+
+#include "ReaderModel.h"
 
 const TReaderModel ReaderModel[ReaderModelCount] = {
     {"CCID -480T/Nano S", {"VQCCID", 0}, "vqccid", false, "vqccid",
@@ -60,15 +62,25 @@ int ReaderModelFromProgramPath(const char *programPath)
 {
     if (programPath == 0)
         return -1;
+    // The last two backslashes, found character by character: the second
+    // byte of a two-byte character (Big5 0xB3 0x5C) is no backslash.
+    const char *lastSlash = 0;
+    const char *slashBefore = 0;
+    for (const char *p = programPath; *p != '\0'; ++p) {
+        if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
+            ++p;
+            continue;
+        }
+        if (*p == '\\') {
+            slashBefore = lastSlash;
+            lastSlash = p;
+        }
+    }
     // Folder path: everything up to the last backslash, which is then dropped.
-    const char *lastSlash = strrchr(programPath, '\\');
     if (lastSlash == 0)
         return -1;
     const char *folderEnd = lastSlash;
-    const char *folderStart = programPath;
-    for (const char *p = programPath; p < folderEnd; ++p)
-        if (*p == '\\')
-            folderStart = p + 1;
+    const char *folderStart = slashBefore != 0 ? slashBefore + 1 : programPath;
 
     char folder[260];
     size_t length = (size_t)(folderEnd - folderStart);
@@ -76,6 +88,12 @@ int ReaderModelFromProgramPath(const char *programPath)
         length = sizeof folder - 1;
     for (size_t i = 0; i < length; ++i) {
         char c = folderStart[i];
+        if (IsDBCSLeadByte((BYTE)c) && i + 1 < length) {
+            folder[i] = c;
+            folder[i + 1] = folderStart[i + 1];
+            ++i;
+            continue;
+        }
         folder[i] = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
     }
     folder[length] = '\0';

@@ -1,5 +1,6 @@
 // Reader model catalogue: pre-selection from the program's folder, the
 // reader-name prefix test and the match of listed readers.
+#include "DiagMachine.h"
 #include "ReaderModel.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,29 @@ TEST(Preselection, FolderNameSelectsModel) {
 TEST(Preselection, VeryLongFolderNameIsCut) {
   std::string path = "C:\\VQSLEV" + std::string(600, 'X') + "\\vqdiag.exe";
   EXPECT_EQ(ReaderModelFromProgramPath(path.c_str()), 8);
+}
+
+struct CodePageCase {
+  UINT codePage;
+  const char* programPath;
+  int model;
+};
+
+// On a Big5 system the second byte of a two-byte character may be 0x5C and
+// is no backslash (the folder VQNANOS\xB3\x5C, the program \xA5\x5C.exe).
+TEST(Preselection, SecondByteOfATwoByteCharacterIsNoBackslash) {
+  const CodePageCase cases[] = {
+      {950, "C:\\A\\VQNANOS\xB3\\\\vqdiag.exe", 3},
+      {950, "C:\\VQ480T\\\xA5\\.exe", 1},
+      {950, "C:\\\xB3\\VQSLEV\\vqdiag.exe", -1},  // the folder begins with the character
+      {1252, "C:\\A\\VQNANOS\xB3\\\\vqdiag.exe", -1},
+      {1252, "C:\\VQ480T\\\xA5\\.exe", -1},
+  };
+  diagtest::ScratchMachine machine;
+  for (const CodePageCase& c : cases) {
+    machine.spec().locale.ansiCodePage = c.codePage;
+    EXPECT_EQ(ReaderModelFromProgramPath(c.programPath), c.model) << c.codePage << " " << c.programPath;
+  }
 }
 
 struct PrefixCase {
