@@ -194,6 +194,68 @@ TEST_F(Operations, StopAndWait) {
   }
 }
 
+// The progress bar as each status query of a start or a stop finds it: the
+// steps before the query have each added 10.
+std::vector<int> g_positions;
+Scm_main::QueryServiceStatusExFunc g_query = nullptr;
+BOOL WINAPI RecordingQuery(SC_HANDLE s, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+  g_positions.push_back(frmSCM->pgsbar_SCM->Position);
+  return g_query(s, level, buffer, size, needed);
+}
+
+TEST_F(Operations, ProgressAtEachStep) {
+  struct {
+    const char* name;
+    bool start;
+    std::function<void(ScmMachine&)> setup;
+    std::vector<int> positions;
+  } const cases[] = {
+      // 20 after the two opens, 60 after the start call, 70 while it is pending.
+      {"start from stopped", true,
+       [](ScmMachine& t) {
+         Set(t.Service(kScard), "state", "stopped");
+         Set(t.Service(kScard), "start_ms", 1500);
+       },
+       {20, 60, 70, 70}},
+      // 40 while the earlier stop is still pending.
+      {"start after a pending stop", true,
+       [](ScmMachine& t) {
+         Set(t.Service(kScard), "state", "stop_pending");
+         Set(t.Service(kScard), "pending_ms", 1500);
+       },
+       {20, 40, 40, 60}},
+      // 50 while a dependent stops, 70 after the stop control.
+      {"stop with a dependent", false,
+       [](ScmMachine& t) {
+         Set(t.Service(kScard), "stop_ms", 2500);
+         AddDependent(t, "DepOne", "running");
+         Set(t.Service("DepOne"), "stop_ms", 1500);
+         Set(t.Service("DepOne"), "wait_hint", 1000);
+       },
+       {20, 50, 50, 70, 70, 70}},
+      {"stop of a pending stop", false,
+       [](ScmMachine& t) {
+         Set(t.Service(kScard), "state", "stop_pending");
+         Set(t.Service(kScard), "pending_ms", 2500);
+       },
+       {20, 40, 40}},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine fresh;
+    c.setup(fresh);
+    fresh.Create();
+    g_positions.clear();
+    g_query = Scm_main::QueryServiceStatusExPtr;
+    Scm_main::QueryServiceStatusExPtr = &RecordingQuery;
+    const int result = c.start ? frmSCM->StartServiceAndWait(kScard) : frmSCM->StopServiceAndWait(kScard);
+    Scm_main::QueryServiceStatusExPtr = g_query;
+    EXPECT_EQ(result, 1) << c.name;
+    EXPECT_EQ(g_positions, c.positions) << c.name;
+    EXPECT_EQ(frmSCM->pgsbar_SCM->Position, 100) << c.name;
+  }
+}
+
 TEST_F(Operations, EnableService) {
   struct {
     const char* name;
