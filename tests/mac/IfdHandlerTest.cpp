@@ -1,4 +1,5 @@
 // The IFD handler entry points against an in-process simulated reader.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -222,13 +223,14 @@ TEST_F(HandlerTest, PowerOnAnEmptySlotIsACommunicationError) {
   EXPECT_EQ(length, 0u);
 }
 
-TEST_F(HandlerTest, MuteCardFailsThePowerUp) {
-  Open(vqsim::MuteCard());
+TEST_F(HandlerTest, MuteCardFailsThePowerUpTwiceAsAPowerActionError) {
+  auto reader = Open(vqsim::MuteCard());
   UCHAR atr[MAX_ATR_SIZE];
   DWORD length = sizeof atr;
-  RESPONSECODE rc = IFDHPowerICC(kLun0, IFD_POWER_UP, atr, &length);
-  EXPECT_TRUE(rc == IFD_ERROR_POWER_ACTION || rc == IFD_COMMUNICATION_ERROR) << rc;
+  EXPECT_EQ(IFDHPowerICC(kLun0, IFD_POWER_UP, atr, &length), IFD_ERROR_POWER_ACTION);
   EXPECT_EQ(length, 0u);
+  std::vector<uint8_t> types = reader->ReceivedTypes();
+  EXPECT_EQ(std::count(types.begin(), types.end(), 0x62), 2) << "one power-on and one more";
 }
 
 TEST_F(HandlerTest, ProtocolParametersResetTheCardBeforeLookingAtTheFlags) {
@@ -255,6 +257,39 @@ TEST_F(HandlerTest, ProtocolParametersResetTheCardBeforeLookingAtTheFlags) {
   EXPECT_EQ(Transmit(Select(), &answer), IFD_SUCCESS);
   EXPECT_EQ(answer, kOk);
 }
+
+// The caller's PPS1 is offered whatever the flags say; 0 offers 0x11.
+struct PpsCase {
+  UCHAR flags;
+  UCHAR pts1;
+  bool readerRefusesParameters;
+  RESPONSECODE rc;
+  uint8_t fidiInForce;
+};
+
+void PrintTo(const PpsCase& pc, std::ostream* os) {
+  *os << "flags " << int(pc.flags) << ", PTS1 0x" << std::hex << int(pc.pts1) << std::dec
+      << (pc.readerRefusesParameters ? ", parameters refused" : "");
+}
+
+class ProtocolParameterTest : public HandlerTest, public ::testing::WithParamInterface<PpsCase> {};
+
+TEST_P(ProtocolParameterTest, OfferedSpeedAndResult) {
+  const PpsCase& pc = GetParam();
+  auto card = vqsim::T1Card();  // TA1 0x13
+  auto reader = Open(card);
+  PowerUp();
+  reader->UpdateFaults(
+      [&](vqsim::Faults& f) { f.failSetParameters = pc.readerRefusesParameters; });
+  EXPECT_EQ(IFDHSetProtocolParameters(kLun0, SCARD_PROTOCOL_T1, pc.flags, pc.pts1, 0, 0), pc.rc);
+  EXPECT_EQ(card->FiDiInForce(), pc.fidiInForce);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pps, ProtocolParameterTest,
+                         ::testing::Values(PpsCase{0, 0x00, false, IFD_SUCCESS, 0x11},
+                                           PpsCase{IFD_NEGOTIATE_PTS1, 0x13, false, IFD_SUCCESS, 0x13},
+                                           PpsCase{0, 0x12, false, IFD_SUCCESS, 0x12},
+                                           PpsCase{0, 0x00, true, IFD_ERROR_PTS_FAILURE, 0x11}));
 
 TEST_F(HandlerTest, T1CardCarriesLongCommandsAndAnswers) {
   auto card = vqsim::T1Card();
