@@ -246,11 +246,11 @@ struct ReaderDeviceData {
   HANDLE CardStatusThread;
   DWORD CardStatusThreadId;
   volatile LONG RefCount;  // calls in progress; interlocked only
-  uint32_t RunState;       // RunState*
-  uint8_t CardTrackingArmed;
   uint8_t ReaderInfoBlock[ReaderInfoSize + 1];  // payload of 0x60, zero-terminated
   uint8_t ReaderInfoOk;                         // reader information succeeded
   uint8_t FixedAtrCard;                         // the reader answers with its fixed ATR
+  uint32_t RunState;                            // RunState*
+  uint8_t CardTrackingArmed;                    // set by CCID_SmartcardCardTracking
   uint32_t ReadTimeout;                         // ms
   uint8_t TransferArea[ReaderTransferAreaSize];
   uint32_t FirmwareVersion;

@@ -1,7 +1,9 @@
 // Setting up, clearing and tearing down the context record.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <vector>
 
 #include "Atr.h"
 #include "Smartcard.h"
@@ -142,6 +144,54 @@ TEST(SmartcardInitializeCardCapabilities, IfsdFromMaxIfsd) {
     r.ext.ReaderCapabilities.MaxIFSD = c.maxIfsd;
     SmartcardInitializeCardCapabilities(&r.ext);
     EXPECT_EQ(r.ext.T1State.IFSD, c.ifsd) << c.maxIfsd;
+  }
+}
+
+// Each part keeps its fields in the record's published order.
+TEST(RecordLayout, FieldsInOrder) {
+  const struct {
+    const char* part;
+    std::vector<size_t> offsets;
+  } parts[] = {
+      {"SmartcardExtension",
+       {offsetof(SmartcardExtension, Version), offsetof(SmartcardExtension, VendorAttributes),
+#if VQ_BUILD_CE
+        offsetof(SmartcardExtension, ReaderFunctions),
+#endif
+        offsetof(SmartcardExtension, CardCapabilities),
+        offsetof(SmartcardExtension, SmartcardIoRequest),
+#if VQ_BUILD_CE
+        offsetof(SmartcardExtension, OsData),
+#endif
+        offsetof(SmartcardExtension, ReaderCapabilities), offsetof(SmartcardExtension, DeviceData),
+        offsetof(SmartcardExtension, ReplyBuffer), offsetof(SmartcardExtension, ReplyBufferSize),
+        offsetof(SmartcardExtension, ReceivedLength), offsetof(SmartcardExtension, SendBuffer),
+        offsetof(SmartcardExtension, SendBufferSize), offsetof(SmartcardExtension, SendLength),
+        offsetof(SmartcardExtension, T1State)}},
+      {"ReaderDeviceData",
+#if VQ_BUILD_CE
+       {offsetof(ReaderDeviceData, BulkInPipe), offsetof(ReaderDeviceData, UsbFuncs),
+        offsetof(ReaderDeviceData, InterruptEvent), offsetof(ReaderDeviceData, CardStatusThread),
+        offsetof(ReaderDeviceData, RefCount), offsetof(ReaderDeviceData, ReaderInfoBlock),
+        offsetof(ReaderDeviceData, ReaderInfoOk), offsetof(ReaderDeviceData, FixedAtrCard),
+        offsetof(ReaderDeviceData, RunState), offsetof(ReaderDeviceData, CardTrackingArmed),
+        offsetof(ReaderDeviceData, ReadTimeout), offsetof(ReaderDeviceData, TransferArea),
+        offsetof(ReaderDeviceData, FirmwareVersion), offsetof(ReaderDeviceData, DelayedAtrCard)}},
+#else
+       {offsetof(ReaderDeviceData, VendorCode), offsetof(ReaderDeviceData, DeviceDescription),
+        offsetof(ReaderDeviceData, BulkInPipe), offsetof(ReaderDeviceData, PlugIn),
+        offsetof(ReaderDeviceData, ReaderInfoBlock), offsetof(ReaderDeviceData, ReaderInfoOk),
+        offsetof(ReaderDeviceData, FixedAtrCard), offsetof(ReaderDeviceData, ReadTimeout),
+        offsetof(ReaderDeviceData, PowerMode), offsetof(ReaderDeviceData, LocationId),
+        offsetof(ReaderDeviceData, TransportBroken), offsetof(ReaderDeviceData, SlotByte),
+        offsetof(ReaderDeviceData, ReaderIndex), offsetof(ReaderDeviceData, FirmwareVersion),
+        offsetof(ReaderDeviceData, DelayedAtrCard)}},
+#endif
+  };
+  for (const auto& p : parts) {
+    for (size_t i = 1; i < p.offsets.size(); ++i) {
+      EXPECT_LT(p.offsets[i - 1], p.offsets[i]) << p.part << " field " << i;
+    }
   }
 }
 
