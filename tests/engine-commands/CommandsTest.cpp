@@ -118,7 +118,9 @@ TEST_F(Commands, SpeedCommandBeforeParameters) {
     sim->ClearReceived();
     ASSERT_EQ(SetProtocol(ProtocolT0), STATUS_SUCCESS);
     EXPECT_EQ(Types(), c.speed ? (Bytes{0x51, 0x61}) : (Bytes{0x61}));
-    if (c.speed) EXPECT_EQ(Sent(0x51)[0].payload, (Bytes{0x0E}));
+    if (c.speed) {
+      EXPECT_EQ(Sent(0x51)[0].payload, (Bytes{0x0E}));
+    }
   }
 }
 
