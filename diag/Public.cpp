@@ -201,13 +201,21 @@ bool FolderExists(const char *path)
 }
 
 // Creates the folder and every missing parent ("C:\a\b" makes "C:\a" first).
+// The path is read character by character: the second byte of a two-byte
+// character may be 0x5C and is no separator.
 void CreateFolderWithParents(const char *path)
 {
     char partial[MAX_PATH + 1];
     size_t length = strlen(path);
     if (length > MAX_PATH)
         return;
-    for (size_t i = 1; i <= length; ++i) {
+    for (size_t i = 0; i <= length; ++i) {
+        if (i < length && IsDBCSLeadByte((BYTE)path[i]) && i + 1 < length) {
+            ++i;
+            continue;
+        }
+        if (i == 0)
+            continue;
         if (i == length || path[i] == '\\' || path[i] == '/') {
             memcpy(partial, path, i);
             partial[i] = '\0';
@@ -217,12 +225,18 @@ void CreateFolderWithParents(const char *path)
     }
 }
 
+// The path with a backslash after its last character, unless that character
+// is one (a two-byte character ending in 0x5C is not).
 AnsiString WithBackslash(const AnsiString &path)
 {
-    int length = path.Length();
-    if (length > 0 && path.c_str()[length - 1] == '\\')
-        return path;
-    return path + "\\";
+    const char *text = path.c_str();
+    bool endsInBackslash = false;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        endsInBackslash = text[i] == '\\';
+        if (IsDBCSLeadByte((BYTE)text[i]) && text[i + 1] != '\0')
+            ++i;
+    }
+    return endsInBackslash ? path : path + "\\";
 }
 
 }  // namespace

@@ -79,6 +79,20 @@ TEST_F(CopyTree, FileThatCannotBeCopiedIsSkipped) {
   EXPECT_EQ(Read("C:\\Dst\\b.txt"), "B");
 }
 
+// On a Big5 system the second byte of a two-byte character may be 0x5C (the
+// folder \xA5\x5C): it is no backslash, neither when the copy goes down into
+// that folder nor when its parents are made.
+TEST_F(CopyTree, TwoByteNameEndingInByte5CIsAFolderOfItsOwn) {
+  machine_.spec().locale.ansiCodePage = 950;
+  Put("C:\\Src\\FAQ\\\xA5\\\\b.txt", "B");
+  Put("C:\\Src\\FAQ\\a.pdf", "A");
+  CopyDirectoryTree("C:\\Src\\FAQ", "C:\\Dst\\\xA5\\\\FAQ");
+  EXPECT_EQ(Read("C:\\Dst\\\xA5\\\\FAQ\\a.pdf"), "A");
+  EXPECT_EQ(Read("C:\\Dst\\\xA5\\\\FAQ\\\xA5\\\\b.txt"), "B");
+  EXPECT_FALSE(Exists("C:\\Dst\\\xA5"));
+  EXPECT_FALSE(Exists("C:\\Dst\\\xA5\\\\FAQ\\\xA5"));
+}
+
 // A destination inside the source would otherwise be copied into itself
 // without end; the copy stops at the longest path Windows allows.
 TEST_F(CopyTree, DestinationInsideSourceEnds) {
