@@ -162,17 +162,21 @@ void __fastcall TLicenseForm::YesBtnClick(TObject *Sender)
         char longWindowsDir[LongPathBufferSize] = {0};
         char scbase[LongPathBufferSize] = {0};
         GetWindowsDirectoryA(longWindowsDir, LongPathBufferSize);
-        JoinPath(scbase, sizeof scbase, longWindowsDir, "\\scbase");
-        CreateDir(scbase);
-        CopyFolderFiles(".\\smclib", scbase);
+        // A folder that does not fit its buffer gets no copy (an empty path
+        // would put the package into the current drive's root) and fails.
+        const bool formed = JoinPath(scbase, sizeof scbase, longWindowsDir, "\\scbase");
+        if (formed) {
+            CreateDir(scbase);
+            CopyFolderFiles(".\\smclib", scbase);
+        }
         char inf[LongPathBufferSize + 16];
         JoinPath(inf, sizeof inf, scbase, "\\scbase.inf");
-        if (scbase[0] != '\0' && FileExists(inf)) {
+        if (formed && FileExists(inf)) {
             JoinPath(command, sizeof command, windowsDir,
                      "\\rundll.exe setupx.dll,InstallHinfSection DefaultInstall 132 ", inf);
         } else {
             AnsiString text;
-            text.sprintf("Fail tp Copy File to %s", scbase);
+            text.sprintf("Fail tp Copy File to %s", (AnsiString(longWindowsDir) + "\\scbase").c_str());
             MessageBoxA(Handle, text.c_str(), "Error", MB_OK);
             Application->Terminate();
             return;

@@ -104,6 +104,23 @@ TEST_F(Installer, MissingInfInstallerLeavesTheInstallerWaiting) {
   EXPECT_FALSE(Application->Terminated);
 }
 
+TEST_F(Installer, MePackageFolderPastItsBufferCopiesNothingAndFails) {
+  // 253 characters: the Windows folder fits its buffers, "\\scbase" after it does not.
+  const std::string windows = "C:\\" + std::string(125, 'A') + "\\" + std::string(124, 'B');
+  WindowsDir(windows);
+  Machine(kWinMe);
+  Create();
+  LicenseForm->YesBtnClick(LicenseForm->YesBtn);
+  ASSERT_EQ(Dialogs().size(), 1u);
+  EXPECT_EQ(Dialogs()[0], "messagebox|Error|Fail tp Copy File to " + windows + "\\scbase");
+  EXPECT_EQ(vcl::CurrentDialogScript().Records()[0].owner, "LicenseForm");
+  EXPECT_TRUE(Application->Terminated);
+  EXPECT_TRUE(vqwin::StartedPrograms().empty());
+  // Nothing of the package lands in the current drive's root.
+  for (const char* path : {"D:\\SCBASE.INF", "D:\\SCardSvr.exe", "D:\\license.txt"})
+    EXPECT_FALSE(Exists(path)) << path;
+}
+
 TEST_F(Installer, Nt4AcceptDeletesTheServicesObjectName) {
   Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kScardSvr + "]\n\"ObjectName\"=\"LocalSystem\"\n");
   Machine(kNt4, kEnglish, kSilentPackage);
