@@ -1,6 +1,7 @@
 // A reader's life inside the driver: the device table, set-up from the
 // active key and the reader information, the reader name and its
 // introduction, the card-status thread, and tear-down.
+#include "Atr.h"
 #include "Commands.h"
 #include "Driver.h"
 #include "Frame.h"
@@ -23,9 +24,6 @@ PFN_SCARD_FORGET_READER pSCardForgetReader;
 
 const uint8_t VendorName[] = "TERVANE";
 const uint8_t DefaultIfdType[] = "VQ480T";
-
-// Initial data rates (bit/s) until the reader information chose its list.
-const uint32_t dataRatesSupported[] = {9600, 19200, 38400, 57600, 115200};
 
 constexpr uint32_t ReaderClockKhz = 3571;
 constexpr uint32_t InitialMaxIfsd = 251;
@@ -170,7 +168,7 @@ SmartcardExtension* InitReaderDevice(LPCWSTR Path) {
   caps.CLKFrequency.Default = caps.CLKFrequency.Max = ReaderClockKhz;
   caps.DataRate.Default = caps.DataRate.Max = dataRatesSupported[0];
   caps.DataRatesSupported.List = dataRatesSupported;
-  caps.DataRatesSupported.Entries = sizeof(dataRatesSupported) / sizeof(dataRatesSupported[0]);
+  caps.DataRatesSupported.Entries = dataRatesSupportedCount;
   caps.MaxIFSD = InitialMaxIfsd;
   caps.CurrentState = CardStateUnknown;
   caps.SupportedProtocols = ProtocolT0 | ProtocolT1;
