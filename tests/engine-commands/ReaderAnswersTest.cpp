@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "../engine-t1/ReplayLink.h"
+#include "vqtest/ScriptedLink.h"
 #include "Commands.h"
 #include "Frame.h"
 #include "Smartcard.h"
@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 class RandomReader : public ::testing::Test {
  protected:
   std::mt19937 rng{20260101};
-  t1test::ReplayLink link;
+  vqtest::ScriptedLink link;
   vqtest::EngineReader reader{link};
   SmartcardExtension* ext = reader.ext();
   int answersLeft = 0;
@@ -190,7 +190,7 @@ namespace {
 // An escape answer that announces more than ever arrives: the exchange reads
 // on until the read times out, and nothing reaches the caller.
 TEST(ScriptedReader, EscapeAnswerShorterThanAnnounced) {
-  t1test::ReplayLink link;
+  vqtest::ScriptedLink link;
   vqtest::EngineReader reader(link);
   SmartcardExtension* ext = reader.ext();
   link.onWrite = [&](const Bytes& request) {
@@ -247,7 +247,7 @@ TEST(ScriptedReader, ReturnAtrTakesWhatTheAnswerHolds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    t1test::ReplayLink link;
+    vqtest::ScriptedLink link;
     vqtest::EngineReader reader(link);
     SmartcardExtension* ext = reader.ext();
     reader.dev()->ReaderInfoOk = c.infoOk;

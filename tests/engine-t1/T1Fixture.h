@@ -12,7 +12,7 @@
 #include "SmartcardExtension.h"
 #include "T1.h"
 #include "vqtest/EngineSimLink.h"
-#include "ReplayLink.h"
+#include "vqtest/ScriptedLink.h"
 
 namespace t1test {
 
@@ -58,7 +58,7 @@ struct Outcome {
 
 class T1Fixture : public ::testing::Test {
  protected:
-  ReplayLink link;
+  vqtest::ScriptedLink link;
   vqtest::EngineReader reader{link};
   SmartcardExtension* ext = reader.ext();
   Bytes request;

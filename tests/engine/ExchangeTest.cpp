@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Frame.h"
-#include "ScriptedLink.h"
+#include "vqtest/ScriptedLink.h"
 #include "vqtest/EngineSimLink.h"
 
 namespace {
@@ -186,7 +186,7 @@ TEST_F(ExchangeTest, AnotherReaderTakesANumberMeanwhile) {
   const uint8_t seq = Prepare(0x60);
   const Bytes answer = ReplyFrame(0x60, seq, 0x01, Filled(16, 1));
   link.chunks = {Concat(ReplyFrame(0x80, seq - 1, 0x00, {0x90, 0x00}), answer)};
-  link.onWrite = [] { GlobalSeqNum.fetch_add(1); };
+  link.onWrite = [](const Bytes&) { GlobalSeqNum.fetch_add(1); };
   ASSERT_EQ(CCID_ReadWrite(ext), STATUS_SUCCESS);
   EXPECT_EQ(Received(), answer);
 }

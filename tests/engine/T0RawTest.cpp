@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Frame.h"
-#include "ScriptedLink.h"
+#include "vqtest/ScriptedLink.h"
 #include "T0Raw.h"
 #include "vqtest/EngineSimLink.h"
 

@@ -1,6 +1,7 @@
-// A UsbLink that plays back bulk-in chunks a test lays out byte for byte, for
-// the exchange cases that need an exact chunk layout. Records what the host
-// wrote; an empty queue reads as a time-out.
+// A UsbLink that plays back bulk-in chunks a test lays out byte for byte (or
+// that onWrite queues in answer to each request), for the cases that need an
+// exact chunk layout or a reader answer no simulator would give. Records what
+// the host wrote; an empty queue reads as a time-out.
 #pragma once
 
 #include <cstdint>
@@ -43,14 +44,15 @@ class ScriptedLink : public vqsim::UsbLink {
   std::deque<Bytes> chunks;            // what the next bulk-in reads return
   std::vector<Bytes> written;          // bulk-out transfers, in order
   vqsim::LinkStatus writeStatus = vqsim::LinkStatus::Ok;
-  std::function<void()> onWrite;       // runs after each bulk-out transfer
+  // Runs after each bulk-out transfer with what was written; may queue chunks.
+  std::function<void(const Bytes&)> onWrite;
 
   uint16_t VendorId() const override { return 0xF1E5; }
   uint16_t ProductId() const override { return 0x0480; }
   uint32_t LocationId() const override { return 1; }
   vqsim::LinkStatus BulkOut(const uint8_t* data, size_t len) override {
     written.emplace_back(data, data + len);
-    if (onWrite) onWrite();
+    if (onWrite) onWrite(written.back());
     return writeStatus;
   }
   vqsim::LinkStatus BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t) override {
