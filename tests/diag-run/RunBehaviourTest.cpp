@@ -221,6 +221,8 @@ TEST(RunStart, WithoutAModelOnlyTheWarningShows) {
   } cases[] = {
       {0x0409, 1252, "Please select your reader at first !", "Information"},
       {0x0404, 950, "請先選擇您的讀卡機 !", "提示"},
+      // Only Taiwan's language gets the Chinese warning.
+      {0x0C04, 950, "Please select your reader at first !", "Information"},
   };
   for (const auto& c : cases) {
     RunMachine m;
@@ -251,12 +253,26 @@ TEST(RunStep1, MissingLibraryShowsTheSystemText) {
 }
 
 TEST(RunStep3, SearchNoticeInTheWindowsLanguage) {
-  RunMachine m;
-  m.spec().locale.langId = 0x0404;
-  m.spec().locale.ansiCodePage = 950;
-  m.Run(1);
-  EXPECT_EQ(SelfForm->pnl_Info->Caption.get().str(), vqwin::FromUtf8("搜 尋 檔 案 中 ,  請 稍 後 ..."));
-  EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), vqwin::FromUtf8("讀卡機已正確安裝"));
+  // Every language but English gets the Chinese notice, Hong Kong's too.
+  struct {
+    WORD langId;
+    UINT codePage;
+    const char* notice;
+  } cases[] = {
+      {0x0409, 1252, "Searching file, please wait..."},
+      {0x0404, 950, "搜 尋 檔 案 中 ,  請 稍 後 ..."},
+      {0x0C04, 950, "搜 尋 檔 案 中 ,  請 稍 後 ..."},
+  };
+  for (const auto& c : cases) {
+    RunMachine m;
+    m.spec().locale.langId = c.langId;
+    m.spec().locale.ansiCodePage = c.codePage;
+    m.Run(1);
+    EXPECT_EQ(SelfForm->pnl_Info->Caption.get().str(), vqwin::FromUtf8(c.notice)) << c.langId;
+    if (c.langId == 0x0404) {
+      EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), vqwin::FromUtf8("讀卡機已正確安裝"));
+    }
+  }
 }
 
 TEST(RunSteps4And5, ASecondRunRebuildsTheReaderSet) {
@@ -275,6 +291,16 @@ TEST(RunSteps4And5, ASecondRunRebuildsTheReaderSet) {
   EXPECT_EQ(LineStarting(lines, "           Device 1"), "           Device 1 : TERVANE VQ480T 1");
   EXPECT_EQ(LineStarting(lines, "          (Card Absent)"),
             "          (Card Absent).......................................PASSED");
+}
+
+TEST(RunSteps4And5, AContextRefusedInTheUserScopeIsAskedInTheSystemScope) {
+  RunMachine m;
+  m.SetPcsc("establish_user_error = 0x80100011");
+  m.Run(1);
+  const auto lines = m.Lines();
+  EXPECT_EQ(LineStarting(lines, "           SCardEstablishContext"), "");
+  EXPECT_EQ(LineStarting(lines, "           Device 0"), "           Device 0 : TERVANE VQ480T 0");
+  EXPECT_EQ(lines.back(), "-> [Result] : PC/SC Smart Card Environment is proper(OK).");
 }
 
 TEST(RunSteps4And5, AStatusQueryThatNeverAnswersHoldsTheRun) {
