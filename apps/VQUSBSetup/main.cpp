@@ -1,8 +1,6 @@
 // VQUSBSetup on Linux: the driver installer on a simulated PC, driven by a
 // scripted session in place of a person.
 #include <vcl.h>
-#include <vqvcl/Dump.h>
-#include <vqvcl/Input.h>
 #include <vqvcl/Session.h>
 #include <vqwin/Machine.h>
 #include <vqwin/Restarts.h>
@@ -11,7 +9,6 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -77,28 +74,14 @@ int main(int argc, char** argv) {
     return vqwin::ReportMachineError(error, std::cerr);
   }
 
-  std::string script;
-  if (!scriptFile.empty()) {
-    std::ifstream in(scriptFile);
-    script = vcl::Session::ReadScript(in);
-    if (!script.empty() && script.back() != '\n') script += '\n';
-  }
-  for (const std::string& action : actions) script += action + "\n";
+  std::string script = vcl::Session::Compose(scriptFile, actions);
 
   vcl::Session session(script, std::cout);
   session.Attach();
   WinMain(nullptr, nullptr, nullptr, 0);
 
   int status = session.Errors() > 0 ? 1 : 0;
-  for (const std::string& name : dumps) {
-    TCustomForm* form = dynamic_cast<TCustomForm*>(vcl::FindByName(name));
-    if (form == nullptr) {
-      std::cerr << "VQUSBSetup: --dump " << name << ": no such window\n";
-      status = 1;
-      continue;
-    }
-    std::cout << vcl::DumpForm(form);
-  }
+  if (!vcl::DumpForms(dumps, std::cout, std::cerr, "VQUSBSetup")) status = 1;
   for (const vqwin::StartedProgram& start : vqwin::StartedPrograms())
     std::cout << "started (" << start.call << "): " << start.file << " " << start.parameters << "\n";
   std::cout << "restart: " << (vqwin::RestartRequests() > 0 ? "yes" : "no") << "\n";

@@ -2,15 +2,12 @@
 // scripted session in place of a person.
 #include <vcl.h>
 #include <windows.h>
-#include <vqvcl/Dump.h>
-#include <vqvcl/Input.h>
 #include <vqvcl/Session.h>
 #include <vqwin/CodePage.h>
 #include <vqwin/Machine.h>
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -68,13 +65,7 @@ int main(int argc, char** argv) {
     return vqwin::ReportMachineError(error, std::cerr);
   }
 
-  std::string script;
-  if (!scriptFile.empty()) {
-    std::ifstream in(scriptFile);
-    script = vcl::Session::ReadScript(in);
-    if (!script.empty() && script.back() != '\n') script += '\n';
-  }
-  for (const std::string& action : actions) script += action + "\n";
+  std::string script = vcl::Session::Compose(scriptFile, actions);
   if (checkModel >= 0) {
     script += "select cbobox_SelectReader " + std::to_string(checkModel) + "\nclick bbtn_Check\n";
     if (!saveFile.empty())
@@ -87,15 +78,7 @@ int main(int argc, char** argv) {
   WinMain(nullptr, nullptr, nullptr, 0);
 
   int status = session.Errors() > 0 ? 1 : 0;
-  for (const std::string& name : dumps) {
-    TCustomForm* form = dynamic_cast<TCustomForm*>(vcl::FindByName(name));
-    if (form == nullptr) {
-      std::cerr << "vqdiag: --dump " << name << ": no such window\n";
-      status = 1;
-      continue;
-    }
-    std::cout << vcl::DumpForm(form);
-  }
+  if (!vcl::DumpForms(dumps, std::cout, std::cerr, "vqdiag")) status = 1;
   if (printLog && LogForm != nullptr) {
     TStrings* lines = LogForm->DiagnosticMemo->Lines;
     for (int i = 0; i < lines->Count; ++i) std::cout << vqwin::ToUtf8(lines->Get(i).str()) << "\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "ComCtrls.hpp"
@@ -83,6 +84,32 @@ std::string Session::ReadScript(std::istream& in) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string Session::Compose(const std::string& scriptFile, const std::vector<std::string>& actions) {
+  std::string script;
+  if (!scriptFile.empty()) {
+    std::ifstream in(scriptFile);
+    script = ReadScript(in);
+    if (!script.empty() && script.back() != '\n') script += '\n';
+  }
+  for (const std::string& action : actions) script += action + "\n";
+  return script;
+}
+
+bool DumpForms(const std::vector<std::string>& names, std::ostream& out, std::ostream& err,
+               const std::string& program) {
+  bool all = true;
+  for (const std::string& name : names) {
+    TCustomForm* form = dynamic_cast<TCustomForm*>(FindByName(name));
+    if (form == nullptr) {
+      err << program << ": --dump " << name << ": no such window\n";
+      all = false;
+      continue;
+    }
+    out << DumpForm(form);
+  }
+  return all;
 }
 
 void Session::Attach() {

@@ -34,6 +34,9 @@ class Session : public InputSource {
   Session(const std::string& script, std::ostream& out);
   ~Session() override;
   static std::string ReadScript(std::istream& in);
+  // A launcher's script: the lines of `scriptFile` (none when empty), then
+  // each of `actions` as a line of its own.
+  static std::string Compose(const std::string& scriptFile, const std::vector<std::string>& actions);
 
   // Makes this session the input source of the message loop (until destroyed).
   void Attach();
@@ -64,5 +67,11 @@ class Session : public InputSource {
   int errors_ = 0;
   bool attached_ = false;
 };
+
+// Prints the text dump of each named window to `out`; a name that is no
+// window is reported on `err` as "<program>: --dump NAME: no such window".
+// False when one was missing.
+bool DumpForms(const std::vector<std::string>& names, std::ostream& out, std::ostream& err,
+               const std::string& program);
 
 }  // namespace vcl
