@@ -98,10 +98,13 @@ void RunMachine::SetPcsc(const std::string& toml) { spec().extra["pcsc"] = Parse
 void RunMachine::SetService(const std::string& state, bool processListed) {
   for (vqwin::Record& s : spec().services)
     if (s.Str("name") == "SCardSvr") s.values["state"] = state;
-  if (!processListed) {
-    auto& p = spec().processes;
-    for (size_t i = p.size(); i-- > 0;)
-      if (p[i].Str("name") == "SCardSvr.exe") p.erase(p.begin() + static_cast<long>(i));
+  auto& p = spec().processes;
+  for (size_t i = p.size(); i-- > 0;) {
+    if (p[i].Str("name") != "SCardSvr.exe") continue;
+    if (processListed)
+      p[i].values.erase("service");  // listed whatever the service's state
+    else
+      p.erase(p.begin() + static_cast<long>(i));
   }
 }
 

@@ -52,7 +52,7 @@ class RunMachine {
   // Keys of the [pcsc] table ("no_readers_error = 0").
   void SetPcsc(const std::string& toml);
   // The run state of the smart card service ("stopped") and whether its
-  // process is listed.
+  // process is listed (then as a process of its own, whatever the state).
   void SetService(const std::string& state, bool processListed);
 
   // Creates the four windows, chooses `model` (-1: none) and runs the check;

@@ -132,6 +132,7 @@ path = 'C:\WINDOWS\system32\svchost.exe'
 name = "SCardSvr.exe"
 pid = 1052
 path = 'C:\WINDOWS\system32\SCardSvr.exe'
+service = "SCardSvr"
 
 [[processes]]
 name = "explorer.exe"

@@ -3,6 +3,9 @@
 // privilege, and the process heap.
 //
 // [[processes]] keys read here (besides name, path and pid):
+//   service = "SCardSvr" the process of that service: it exists (is listed,
+//                        opened and queried) only while the service is not
+//                        stopped (ReaderRecords.h)
 //   protected = true     opening it is denied unless the program has enabled
 //                        its debug privilege
 //   open_error = N       every open fails with N
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "ReaderRecords.h"
 #include "ServiceRuntime.h"
 #include "Text.h"
 #include "vqwin/Exports.h"
@@ -45,7 +49,8 @@ struct ProcessInfo {
   const Record* record = nullptr;
 };
 
-// The machine's processes with their ids as the snapshots number them.
+// The machine's processes that exist now, with their ids as the snapshots
+// number them.
 std::vector<ProcessInfo> Processes() {
   std::vector<ProcessInfo> out;
   DWORD nextPid = 8;
@@ -54,7 +59,7 @@ std::vector<ProcessInfo> Processes() {
     p.pid = static_cast<DWORD>(r.Int("pid", nextPid));
     nextPid = p.pid + 4;
     p.record = &r;
-    out.push_back(p);
+    if (ProcessListed(r)) out.push_back(p);
   }
   return out;
 }

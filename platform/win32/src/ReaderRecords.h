@@ -25,4 +25,15 @@ std::optional<DWORD> DeclaredServiceState(const std::string& name);
 // The record of a declared service, or nullptr.
 const Record* ServiceRecord(const std::string& name);
 
+// Whether a [[processes]] record is a process of the machine now. A process
+// that names its service (service = "SCardSvr") lives and dies with it: it
+// exists while that service is in any state but stopped (pending states and
+// a pause included, as the service's own process reports them), and not
+// while the service is stopped or the machine has no such service. Any other
+// process always exists.
+bool ProcessListed(const Record& process);
+
+// Whether a process record names the service it belongs to.
+bool ProcessOfService(const Record& process);
+
 }  // namespace vqwin

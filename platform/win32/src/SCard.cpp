@@ -90,12 +90,15 @@ const Record* FindReader(const std::string& name) {
 
 // Whether the smart card service is there to answer, as the machine declares
 // it: the service running (NT family) or its process listed; a machine that
-// declares neither service nor processes has it.
+// declares neither service nor processes has it. On the NT family a process
+// that names its service does not count (the service's state decides); a
+// listed SCardSvr.exe of its own does.
 bool ServiceAnswers() {
   const auto& spec = CurrentMachine().spec();
   const auto state = spec.os.IsNT() ? DeclaredServiceState("SCardSvr") : std::nullopt;
   if (state && *state == 4) return true;  // SERVICE_RUNNING
   for (const Record& p : spec.processes) {
+    if (!ProcessListed(p) || (spec.os.IsNT() && ProcessOfService(p))) continue;
     std::string name = p.Str("name");
     if (name.empty()) name = p.Str("path");
     const size_t slash = name.find_last_of('\\');

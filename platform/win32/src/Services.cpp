@@ -78,6 +78,14 @@ std::optional<DWORD> DeclaredServiceState(const std::string& name) {
   return std::nullopt;
 }
 
+bool ProcessOfService(const Record& process) { return !process.Str("service").empty(); }
+
+bool ProcessListed(const Record& process) {
+  if (!ProcessOfService(process)) return true;
+  const auto state = DeclaredServiceState(process.Str("service"));
+  return state && *state != SERVICE_STOPPED;
+}
+
 bool ScHandleInfo(SC_HANDLE handle, bool& manager, std::string& service, DWORD& access) {
   auto object = FindScObject(handle);
   if (!object) return false;

@@ -1,4 +1,7 @@
-// Tool help snapshots over the processes a machine declares ([[processes]]).
+// Tool help snapshots over the processes a machine declares ([[processes]]);
+// a process that names its service is in them only while that service is
+// not stopped
+// (ReaderRecords.h).
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -6,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ReaderRecords.h"
 #include "Text.h"
 #include "vqwin/Handles.h"
 #include "vqwin/Machine.h"
@@ -33,6 +37,11 @@ std::vector<ProcessRow> TakeRows() {
   std::vector<ProcessRow> rows;
   DWORD nextPid = 8;
   for (const vqwin::Record& r : spec.processes) {
+    // Ids are numbered over every record, so that a process keeps its id
+    // whether or not the others exist now.
+    const DWORD pid = static_cast<DWORD>(r.Int("pid", nextPid));
+    nextPid = pid + 4;
+    if (!vqwin::ProcessListed(r)) continue;
     ProcessRow row;
     const std::string name = r.Str("name");
     const std::string path = r.Str("path");
@@ -40,8 +49,7 @@ std::vector<ProcessRow> TakeRows() {
       row.exeFile = !path.empty() ? path : spec.os.SystemDir() + "\\" + name;
     else
       row.exeFile = !name.empty() ? name : BaseName(path);
-    row.pid = static_cast<DWORD>(r.Int("pid", nextPid));
-    nextPid = row.pid + 4;
+    row.pid = pid;
     row.parent = static_cast<DWORD>(r.Int("parent", 0));
     row.threads = static_cast<DWORD>(r.Int("threads", 1));
     rows.push_back(std::move(row));

@@ -9,7 +9,9 @@
 //                A key under HKLM\SYSTEM\CurrentControlSet\Services declares a
 //                stopped service too.
 // [[processes]]  name = "SCardSvr.exe" and/or path = "C:\WINDOWS\SYSTEM\SCARDSVR.EXE",
-//                pid, parent, threads. Snapshots give the full path on
+//                pid, parent, threads, service = "SCardSvr" (the process of
+//                that service: it exists only while the service is not
+//                stopped). Snapshots give the full path on
 //                Windows 95/98/ME (the system folder + name when no path is
 //                given) and the file name alone on the NT family.
 // [pcsc]         establish_error = N (both scopes), establish_user_error = N
@@ -19,8 +21,9 @@
 //                SCARD_E_NO_READERS_AVAILABLE, 0: an empty multi-string).
 //                Without establish_error the context is refused with
 //                SCARD_E_NO_SERVICE when the smart card service is declared
-//                and not running (NT family), or when processes are declared
-//                and none is scardsvr.exe (Windows 95/98/ME).
+//                and not running and no listed scardsvr.exe stands apart
+//                from a service (NT family), or when processes are declared
+//                and none listed is scardsvr.exe (Windows 95/98/ME).
 // [[readers]]    name = "TERVANE VQ480T 0" (name_hex = "54 45 ..." gives the
 //                name's bytes instead, any bytes), card = true | "t0" | "t1" (a card, speaking T=0 or T=1),
 //                atr = "3B 8F ...", protocol = 1 | 2 (instead of the card's),
