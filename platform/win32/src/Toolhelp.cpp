@@ -1,7 +1,6 @@
 // Tool help snapshots over the processes a machine declares ([[processes]]);
 // a process that names its service is in them only while that service is
-// not stopped
-// (ReaderRecords.h).
+// not stopped (ReaderRecords.h).
 #include <windows.h>
 #include <tlhelp32.h>
 
