@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the default build (all tests), the
-# AddressSanitizer build (all but the pcscd integration tests), the
-# ThreadSanitizer build (the Windows CE driver tests, which run threads) and the fuzz targets (built).
+# fuzz targets (built), the AddressSanitizer build (all but the pcscd
+# integration tests) and the ThreadSanitizer build (the Windows CE driver
+# tests, which run threads).
 # Installs what is missing first when run as root on Debian.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -20,6 +21,6 @@ run_preset() {
 }
 
 run_preset default --output-on-failure
+run_preset fuzz
 run_preset asan -LE integration
 run_preset tsan -L ce
-run_preset fuzz
