@@ -321,6 +321,7 @@ void DrawControl(cairo_t* cr, TControl* c, double x, double y) {
     for (int i = 0; i < n; ++i) {
       const double ry = y + th + 2 + i * rowH;
       SetRgb(cr, clWindow);
+      cairo_new_path(cr);  // the text drawn before leaves a current point
       cairo_arc(cr, x + 14, ry + rowH / 2, 6, 0, 2 * M_PI);
       cairo_fill_preserve(cr);
       SetRgb(cr, clBtnShadow);
@@ -328,6 +329,7 @@ void DrawControl(cairo_t* cr, TControl* c, double x, double y) {
       cairo_stroke(cr);
       if (i == rg->GetItemIndex()) {
         SetRgb(cr, clBlack);
+        cairo_new_path(cr);
         cairo_arc(cr, x + 14, ry + rowH / 2, 2.5, 0, 2 * M_PI);
         cairo_fill(cr);
       }
