@@ -174,7 +174,10 @@ NTSTATUS UsbInitTransfer(SmartcardExtension* SmartcardExtension) {
   UInt8 endpoints = 0;
   if ((*intf)->GetNumEndpoints(intf, &endpoints) != kIOReturnSuccess) return STATUS_UNSUCCESSFUL;
 
-  for (UInt8 pipe = 1; pipe <= endpoints; ++pipe) {
+  // Pipes 1 to the endpoint count (at most 255). The index is counted wider
+  // than a pipe reference, so that the loop ends after pipe 255.
+  for (unsigned int index = 1; index <= endpoints; ++index) {
+    const UInt8 pipe = static_cast<UInt8>(index);
     UInt8 direction = 0, number = 0, transferType = 0, interval = 0;
     UInt16 maxPacketSize = 0;
     kr = (*intf)->GetPipeProperties(intf, pipe, &direction, &number, &transferType,

@@ -149,6 +149,14 @@ TEST_P(PipeLayoutTest, BulkPipesAreFoundInAnyOrder) {
 
 constexpr vqiokit::PipeSpec kBulkOut{0, 2}, kBulkIn{1, 2}, kIntrIn{1, 3}, kIntrOut{0, 3};
 
+// The most endpoints an interface can have, the bulk pipes last (after pipe
+// 255 the loop must end, not start again at the control pipe).
+std::vector<vqiokit::PipeSpec> ManyPipes(std::vector<vqiokit::PipeSpec> last) {
+  std::vector<vqiokit::PipeSpec> pipes(255 - last.size(), kIntrIn);
+  pipes.insert(pipes.end(), last.begin(), last.end());
+  return pipes;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PipeLayoutTest,
     ::testing::Values(PipeCase{"OutIn", {kBulkOut, kBulkIn}, true, 2, 1},
@@ -158,7 +166,10 @@ INSTANTIATE_TEST_SUITE_P(
                                true, 2, 4},
                       PipeCase{"NoBulkOut", {kBulkIn, kIntrOut}, false, 0, 0},
                       PipeCase{"NoBulkIn", {kBulkOut, kIntrIn}, false, 0, 0},
-                      PipeCase{"NoPipes", {}, false, 0, 0}),
+                      PipeCase{"NoPipes", {}, false, 0, 0},
+                      PipeCase{"BulkPipesAt254And255", ManyPipes({kBulkIn, kBulkOut}), true, 254,
+                               255},
+                      PipeCase{"NoBulkOutAmong255", ManyPipes({kBulkIn}), false, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UsbTransportTest, DeviceWithoutInterfaceIsRefused) {
