@@ -225,8 +225,12 @@ static NTSTATUS VendorEscape(SmartcardExtension* ext) {
   SmartcardIoRequest& io = ext->SmartcardIoRequest;
   if (io.ReplyLength != nullptr) *io.ReplyLength = 0;
   if (io.RequestLength != 0 && io.RequestBuffer == nullptr) return STATUS_INVALID_PARAMETER;
-  ext->SendLength = ReaderHeaderSize;
-  if (!SmartcardRequestFits(ext)) return STATUS_BUFFER_TOO_SMALL;
+  // The request goes behind the frame header: the whole send buffer but the
+  // header's 10 bytes (1014 of 1024) is the most a request can hold.
+  if (ext->SendBufferSize < ReaderHeaderSize ||
+      io.RequestLength > ext->SendBufferSize - ReaderHeaderSize) {
+    return STATUS_BUFFER_TOO_SMALL;
+  }
 
   NTSTATUS status = CommandExchange(ext, ReaderMsgEscape, io.RequestBuffer, io.RequestLength, 0);
   if (status != STATUS_SUCCESS) return status;

@@ -340,7 +340,7 @@ TEST_F(Commands, EscapeAnswerAndTheCallersBuffer) {
 
   // A request that does not fit the send buffer is not sent.
   sim->ClearReceived();
-  EXPECT_EQ(Escape(Bytes(ext->SendBufferSize - 10, 0x55), 300), STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(Escape(Bytes(ext->SendBufferSize - 10 + 1, 0x55), 300), STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(replyLength, 0u);
   EXPECT_TRUE(Types().empty());
 }

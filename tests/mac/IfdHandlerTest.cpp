@@ -390,18 +390,35 @@ TEST_F(HandlerTest, ControlEscapeAndUnknownCodes) {
   length = 2;
   EXPECT_EQ(IFDHControl(kLun0, tx, sizeof tx, rx, &length), IFD_COMMUNICATION_ERROR);
 
-  // An escape request longer than the send buffer takes is not sent.
-  std::vector<UCHAR> big(4 + 1015, 0);
-  big[1] = 0x01;
-  reader->ClearReceived();
-  length = sizeof rx;
-  EXPECT_EQ(IFDHControl(kLun0, big.data(), big.size(), rx, &length),
-            IFD_ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(reader->ReceivedTypes(), std::vector<uint8_t>{0x65});
-
   UCHAR other[4] = {0x02, 0x01, 0x00, 0x00};
   length = sizeof rx;
   EXPECT_EQ(IFDHControl(kLun0, other, 4, rx, &length), IFD_COMMUNICATION_ERROR);
+}
+
+// The escape request fills the send buffer behind the frame header: 1014
+// bytes reach the reader and come back, one more is refused unsent.
+TEST_F(HandlerTest, EscapeRequestOfTheDocumentedMaximumAndOneMore) {
+  auto reader = Open(vqsim::T0Card());
+  for (DWORD size : {DWORD{1014}, DWORD{1015}}) {
+    SCOPED_TRACE(size);
+    std::vector<UCHAR> tx(4 + size);
+    tx[1] = 0x01;  // 0x100
+    for (DWORD i = 0; i < size; ++i) tx[4 + i] = static_cast<UCHAR>(i * 7);
+    std::vector<UCHAR> rx(2048);
+    DWORD length = rx.size();
+    reader->ClearReceived();
+    RESPONSECODE rc = IFDHControl(kLun0, tx.data(), tx.size(), rx.data(), &length);
+    if (size == 1014) {
+      ASSERT_EQ(rc, IFD_SUCCESS);
+      EXPECT_EQ(std::vector<UCHAR>(rx.begin(), rx.begin() + length),
+                std::vector<UCHAR>(tx.begin() + 4, tx.end()));
+      EXPECT_EQ(reader->ReceivedTypes(), (std::vector<uint8_t>{0x65, 0x6B}));
+    } else {
+      EXPECT_EQ(rc, IFD_ERROR_INSUFFICIENT_BUFFER);
+      EXPECT_EQ(length, 0u);
+      EXPECT_EQ(reader->ReceivedTypes(), std::vector<uint8_t>{0x65});
+    }
+  }
 }
 
 TEST_F(HandlerTest, TwoReadersOnTwoLocationIds) {
