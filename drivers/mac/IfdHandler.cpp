@@ -186,11 +186,12 @@ VQ_EXPORT RESPONSECODE IFDHSetProtocolParameters(DWORD Lun, DWORD Protocol, UCHA
 }
 
 VQ_EXPORT RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD AtrLength) {
-  SmartcardExtension* ext = ContextOf(Lun);
-  if (!ext) return IFD_COMMUNICATION_ERROR;
-  // What the caller's ATR buffer holds; the daemon passes its size.
+  // What the caller's ATR buffer holds (the daemon passes its size); no ATR
+  // until one is copied.
   DWORD atrSize = (Atr && AtrLength) ? *AtrLength : 0;
   if (AtrLength) *AtrLength = 0;
+  SmartcardExtension* ext = ContextOf(Lun);
+  if (!ext) return IFD_COMMUNICATION_ERROR;
   if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
   if (ext->ReaderCapabilities.CurrentState < 3) {
     ForgetCard(ext);
@@ -242,6 +243,9 @@ VQ_EXPORT RESPONSECODE IFDHPowerICC(DWORD Lun, DWORD Action, PUCHAR Atr, PDWORD 
 VQ_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBuffer,
                                          DWORD TxLength, PUCHAR RxBuffer, PDWORD RxLength,
                                          PSCARD_IO_HEADER RecvPci) {
+  // The caller's room; nothing is answered until the answer is copied.
+  DWORD rxSize = RxLength ? *RxLength : 0;
+  if (RxLength) *RxLength = 0;
   SmartcardExtension* ext = ContextOf(Lun);
   if (!ext) return IFD_COMMUNICATION_ERROR;
   if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
@@ -250,8 +254,6 @@ VQ_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBu
     return IFD_ICC_NOT_PRESENT;
   }
   if (!TxBuffer || !RxBuffer || !RxLength) return IFD_COMMUNICATION_ERROR;
-  DWORD rxSize = *RxLength;
-  *RxLength = 0;
   if (TxLength > TransmitDataMax) return IFD_ERROR_INSUFFICIENT_BUFFER;
 
   uint32_t protocol = ext->CardCapabilities.CurrentProtocol;
@@ -282,6 +284,9 @@ VQ_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBu
 
 VQ_EXPORT RESPONSECODE IFDHControl(DWORD Lun, PUCHAR TxBuffer, DWORD TxLength, PUCHAR RxBuffer,
                                    PDWORD RxLength) {
+  // The caller's room; nothing is answered until the answer is copied.
+  DWORD rxSize = RxLength ? *RxLength : 0;
+  if (RxLength) *RxLength = 0;
   SmartcardExtension* ext = ContextOf(Lun);
   if (!ext) return IFD_COMMUNICATION_ERROR;
   if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
@@ -291,8 +296,6 @@ VQ_EXPORT RESPONSECODE IFDHControl(DWORD Lun, PUCHAR TxBuffer, DWORD TxLength, P
   }
   if (!TxBuffer || !RxBuffer || !RxLength || TxLength < ControlCodeSize)
     return IFD_COMMUNICATION_ERROR;
-  DWORD rxSize = *RxLength;
-  *RxLength = 0;
 
   uint32_t code;
   memcpy(&code, TxBuffer, sizeof code);
@@ -323,7 +326,13 @@ VQ_EXPORT RESPONSECODE IFDHControl(DWORD Lun, PUCHAR TxBuffer, DWORD TxLength, P
 VQ_EXPORT RESPONSECODE IFDHICCPresence(DWORD Lun) {
   SmartcardExtension* ext = ContextOf(Lun);
   if (!ext) return IFD_COMMUNICATION_ERROR;
-  CCID_SmartcardCardState(ext);
+  // A reader that cannot be asked (unplugged, its pipe stalled, its answers
+  // unusable) has no card we know of: the daemon marks the reader unavailable
+  // at once, keeps polling, and its clients' next calls fail.
+  if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) {
+    ForgetCard(ext);
+    return IFD_COMMUNICATION_ERROR;
+  }
   if (ext->ReaderCapabilities.CurrentState > CardStateAbsent) return IFD_ICC_PRESENT;
   ForgetCard(ext);
   return IFD_ICC_NOT_PRESENT;

@@ -485,7 +485,7 @@ TEST_F(HandlerTest, MuteReaderBreaksTheChannelAfterTwoTimeOuts) {
   reader->UpdateFaults([](vqsim::Faults& f) { f.muteReader = true; });
   uint64_t start = vqiokit::NowMs();
   int resets = vqiokit::Stats(id).resets;
-  EXPECT_EQ(IFDHICCPresence(kLun0), IFD_ICC_PRESENT);  // the last state stands
+  EXPECT_EQ(IFDHICCPresence(kLun0), IFD_COMMUNICATION_ERROR);
   EXPECT_EQ(vqiokit::NowMs() - start, 2u * 2000u);
   EXPECT_EQ(vqiokit::Stats(id).resets, resets + 1);
   // Broken: the next calls fail at once, even with the reader answering again.
