@@ -236,4 +236,81 @@ TEST(CePlatform, UsbTransfersOverASimulatedReader) {
   EXPECT_FALSE(vqce::usb::IsPlugged(plugged.id));
 }
 
+TEST(CePlatform, StalledEndpointsFailOrHoldTheirTransfers) {
+  using vqce::usb::Endpoint;
+  using vqce::usb::Stall;
+  vqce::registry::Reset();
+  vqce::modules::Register(L"client.dll", [](const char* name) -> void* {
+    return strcmp(name, "USBDeviceAttach") ? nullptr : reinterpret_cast<void*>(&ClientAttach);
+  });
+  USB_DRIVER_SETTINGS settings{sizeof(USB_DRIVER_SETTINGS), vqsim::kVendorId, vqsim::kProductId, USB_NO_INFO,
+                               USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO};
+  ASSERT_TRUE(RegisterClientDriverID(L"CLIENT"));
+  ASSERT_TRUE(RegisterClientSettings(L"client.dll", L"CLIENT", nullptr, &settings));
+  auto sim = std::make_shared<vqsim::SimReader>();
+  auto plugged = vqce::usb::Plug(sim);
+  ASSERT_TRUE(plugged.claimed);
+  LPCUSB_FUNCS f = g_client.funcs;
+  USB_PIPE bulkIn = g_client.pipes[0], interruptIn = g_client.pipes[2];
+  g_client.completions = 0;
+  uint8_t buf[512];
+  const DWORD inFlags = USB_IN_TRANSFER | USB_SHORT_TRANSFER_OK;
+  auto status = [&](USB_TRANSFER t) {
+    DWORD bytes = 99, error = 0;
+    EXPECT_TRUE(f->lpGetTransferStatus(t, &bytes, &error));
+    return std::make_pair(bytes, error);
+  };
+
+  // A pending read fails when its endpoint halts; later reads fail at once,
+  // with their completion routines, until the pipe is reset.
+  USB_TRANSFER pending = f->lpIssueBulkTransfer(bulkIn, Completed, nullptr, inFlags, sizeof(buf), buf, 0);
+  ASSERT_NE(pending, nullptr);
+  EXPECT_FALSE(f->lpIsTransferComplete(pending));
+  ASSERT_TRUE(vqce::usb::SetStall(plugged.id, Endpoint::BulkIn, Stall::Error));
+  EXPECT_TRUE(f->lpIsTransferComplete(pending));
+  EXPECT_EQ(status(pending), std::make_pair(DWORD{0}, DWORD{USB_STALL_ERROR}));
+  for (int i = 0; i < 100000 && !g_client.completions; ++i) Sleep(0);
+  EXPECT_EQ(g_client.completions.load(), 1) << "its completion routine ran";
+  f->lpCloseTransfer(pending);
+  USB_TRANSFER failed = f->lpIssueBulkTransfer(bulkIn, Completed, nullptr, inFlags, sizeof(buf), buf, 0);
+  ASSERT_NE(failed, nullptr) << "a halted endpoint still takes transfers";
+  EXPECT_TRUE(f->lpIsTransferComplete(failed));
+  EXPECT_EQ(status(failed), std::make_pair(DWORD{0}, DWORD{USB_STALL_ERROR}));
+  f->lpCloseTransfer(failed);
+  EXPECT_EQ(g_client.completions.load(), 2);
+  BOOL halted = FALSE;
+  EXPECT_TRUE(f->lpIsPipeHalted(bulkIn, &halted));
+  EXPECT_TRUE(halted);
+  EXPECT_TRUE(f->lpResetPipe(bulkIn));
+  EXPECT_TRUE(f->lpIsPipeHalted(bulkIn, &halted));
+  EXPECT_FALSE(halted);
+  EXPECT_EQ(vqce::usb::TransfersIssued(plugged.id, Endpoint::BulkIn), 2u);
+
+  // A hanging interrupt endpoint holds its transfer although a notice waits;
+  // cleared, the transfer completes with the notice.
+  ASSERT_TRUE(vqce::usb::SetStall(plugged.id, Endpoint::InterruptIn, Stall::Hang));
+  uint8_t notice[2] = {};
+  USB_TRANSFER irq = f->lpIssueInterruptTransfer(interruptIn, Completed, nullptr, inFlags | USB_NO_WAIT, 2, notice, 0);
+  ASSERT_NE(irq, nullptr);
+  sim->InsertCard(vqsim::T0Card());
+  Sleep(100);
+  EXPECT_FALSE(f->lpIsTransferComplete(irq));
+  EXPECT_EQ(sim->PendingNotices(), 1u);
+  ASSERT_TRUE(vqce::usb::SetStall(plugged.id, Endpoint::InterruptIn, Stall::None));
+  for (int i = 0; i < 100000 && !f->lpIsTransferComplete(irq); ++i) Sleep(0);
+  EXPECT_TRUE(f->lpIsTransferComplete(irq));
+  EXPECT_EQ(status(irq), std::make_pair(DWORD{2}, DWORD{USB_NO_ERROR}));
+  EXPECT_EQ(notice[0], 0x50);
+  f->lpCloseTransfer(irq);
+  EXPECT_EQ(vqce::usb::TransfersIssued(plugged.id, Endpoint::InterruptIn), 1u);
+
+  // Unplugging fails what a hang holds back.
+  ASSERT_TRUE(vqce::usb::SetStall(plugged.id, Endpoint::BulkIn, Stall::Hang));
+  USB_TRANSFER held = f->lpIssueBulkTransfer(bulkIn, nullptr, nullptr, inFlags | USB_NO_WAIT, sizeof(buf), buf, 0);
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(vqce::usb::Unplug(plugged.id));
+  EXPECT_FALSE(vqce::usb::SetStall(plugged.id, Endpoint::BulkIn, Stall::None)) << "unknown device";
+  EXPECT_EQ(vqce::usb::OpenTransfers(), 0u);
+}
+
 }  // namespace

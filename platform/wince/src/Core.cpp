@@ -41,6 +41,7 @@ struct Event : KernelObject {
 struct Waiter {
   std::vector<KernelObject*> objects;
   int satisfied = -1;
+  std::thread::id thread = std::this_thread::get_id();
 };
 std::list<Waiter*>& Waiters() {
   static auto* waiters = new std::list<Waiter*>;
@@ -83,6 +84,12 @@ void Reset() {
 size_t vqce::ThreadsWaiting() {
   std::lock_guard<std::mutex> lock(WaitMutex());
   return Waiters().size();
+}
+
+bool vqce::ThreadWaiting(std::thread::id thread) {
+  std::lock_guard<std::mutex> lock(WaitMutex());
+  return std::any_of(Waiters().begin(), Waiters().end(),
+                     [&](const Waiter* w) { return w->thread == thread && w->satisfied < 0; });
 }
 
 extern "C" {

@@ -26,14 +26,30 @@ constexpr auto kInterruptRetryPeriod = std::chrono::milliseconds(50);
 
 struct Device;
 
+constexpr int kEndpoints = 3;  // Endpoint::BulkIn, BulkOut, InterruptIn
+constexpr int kNoEndpoint = -1;
+
+// Which of the reader's endpoints a descriptor names.
+int EndpointOf(const USB_ENDPOINT_DESCRIPTOR& e) {
+  const UCHAR type = e.bmAttributes & USB_ENDPOINT_TYPE_MASK;
+  if (USB_ENDPOINT_DIRECTION_IN(e.bEndpointAddress)) {
+    if (type == USB_ENDPOINT_TYPE_BULK) return static_cast<int>(Endpoint::BulkIn);
+    if (type == USB_ENDPOINT_TYPE_INTERRUPT) return static_cast<int>(Endpoint::InterruptIn);
+    return kNoEndpoint;
+  }
+  return type == USB_ENDPOINT_TYPE_BULK ? static_cast<int>(Endpoint::BulkOut) : kNoEndpoint;
+}
+
 struct Pipe {
   Device* device = nullptr;
   USB_ENDPOINT_DESCRIPTOR endpoint{};
+  int kind = kNoEndpoint;
 };
 
 struct Transfer {
   Device* device = nullptr;
   Pipe* pipe = nullptr;
+  int kind = kNoEndpoint;  // the endpoint of its pipe
   bool in = false;
   bool interrupt = false;
   LPTRANSFER_NOTIFY_ROUTINE routine = nullptr;
@@ -69,6 +85,8 @@ struct Device {
   std::deque<Transfer*> callbacks;
   LPDEVICE_NOTIFY_ROUTINE notify = nullptr;
   LPVOID notifyParam = nullptr;
+  Stall stall[kEndpoints] = {Stall::None, Stall::None, Stall::None};
+  size_t issued[kEndpoints] = {0, 0, 0};
   std::thread worker;
 };
 
@@ -141,6 +159,24 @@ vqsim::LinkStatus Attempt(Device& d, Transfer* t, size_t* got) {
                       : d.link->BulkIn(t->buffer, t->size, got, 0);
 }
 
+// Under d.mutex: a transfer that a hanging endpoint holds back.
+bool HeldBack(const Device& d, const Transfer* t) {
+  return t->kind != kNoEndpoint && d.stall[t->kind] == Stall::Hang;
+}
+
+// Under d.mutex: the transfers pending on an endpoint complete with an error.
+void FailEndpoint(Device& d, int kind, DWORD error) {
+  for (auto it = d.pending.begin(); it != d.pending.end();) {
+    if ((*it)->kind == kind) {
+      Transfer* t = *it;
+      it = d.pending.erase(it);
+      Finish(d, t, 0, error);
+    } else {
+      ++it;
+    }
+  }
+}
+
 // Under d.mutex: the device is gone; every pending transfer fails.
 void FailPending(Device& d) {
   d.gone = true;
@@ -175,6 +211,7 @@ void Worker(Device* d) {
       std::vector<Transfer*> tries(d->pending.begin(), d->pending.end());
       for (Transfer* t : tries) {
         if (std::find(d->pending.begin(), d->pending.end(), t) == d->pending.end()) continue;
+        if (HeldBack(*d, t)) continue;
         t->busy = true;
         lock.unlock();
         size_t got = 0;
@@ -195,12 +232,15 @@ void Worker(Device* d) {
       DetachLater(d->id);
     }
     if (!d->callbacks.empty()) continue;
-    if (d->pending.empty() || d->gone) {
+    const bool live = std::any_of(d->pending.begin(), d->pending.end(),
+                                  [&](Transfer* t) { return !HeldBack(*d, t); });
+    if (!live || d->gone) {
       d->cv.wait(lock, [&] { return d->stop || !d->callbacks.empty() || d->wake ||
                                     (d->gone && !d->detaching && !detachStarted); });
     } else {
       // Interrupt data is announced by the link's wake-up; bulk data is not.
-      const bool bulk = std::any_of(d->pending.begin(), d->pending.end(), [](Transfer* t) { return !t->interrupt; });
+      const bool bulk = std::any_of(d->pending.begin(), d->pending.end(),
+                                    [&](Transfer* t) { return !t->interrupt && !HeldBack(*d, t); });
       d->cv.wait_for(lock, bulk ? kRetryPeriod : kInterruptRetryPeriod,
                      [&] { return d->stop || !d->callbacks.empty() || d->wake; });
     }
@@ -220,12 +260,14 @@ USB_TRANSFER Issue(USB_PIPE hPipe, LPTRANSFER_NOTIFY_ROUTINE routine, LPVOID par
   auto* t = new Transfer;
   t->device = &d;
   t->pipe = pipe;
+  t->kind = pipe->kind;
   t->interrupt = interrupt;
   t->routine = routine;
   t->param = param;
   t->buffer = static_cast<uint8_t*>(buffer);
   t->size = size;
   uint64_t wakeupsBefore;
+  Stall stall = Stall::None;
   {
     std::lock_guard<std::mutex> lock(d.mutex);
     if (d.gone || !d.pipes.count(pipe)) {
@@ -235,15 +277,22 @@ USB_TRANSFER Issue(USB_PIPE hPipe, LPTRANSFER_NOTIFY_ROUTINE routine, LPVOID par
     }
     t->in = (flags & USB_IN_TRANSFER) != 0;
     d.transfers.insert(t);
-    t->busy = true;
+    if (t->kind != kNoEndpoint) {
+      ++d.issued[t->kind];
+      stall = d.stall[t->kind];
+    }
+    t->busy = stall == Stall::None;
     wakeupsBefore = d.wakeups;
   }
   Own(t, owner);
   size_t got = 0;
-  auto s = Attempt(d, t, &got);
+  // A halted endpoint never reaches the device: it fails at once, or holds
+  // the transfer back.
+  auto s = stall == Stall::Error ? vqsim::LinkStatus::Stalled : vqsim::LinkStatus::Timeout;
+  if (stall == Stall::None) s = Attempt(d, t, &got);
   std::unique_lock<std::mutex> lock(d.mutex);
   t->busy = false;
-  if (s == vqsim::LinkStatus::Timeout && t->in) {
+  if (s == vqsim::LinkStatus::Timeout && (t->in || stall == Stall::Hang)) {
     d.pending.push_back(t);
     // A wake-up between the attempt and now must not be lost.
     if (d.wakeups != wakeupsBefore) d.wake = true;
@@ -297,6 +346,7 @@ USB_PIPE OpenPipe(USB_HANDLE h, LPCUSB_ENDPOINT_DESCRIPTOR ep) {
   auto* p = new Pipe;
   p->device = d.get();
   p->endpoint = *ep;
+  p->kind = EndpointOf(*ep);
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->gone) {
@@ -354,12 +404,22 @@ BOOL AbortPipeTransfers(USB_PIPE hPipe, DWORD) {
 BOOL ResetPipe(USB_PIPE hPipe) {
   auto d = OwnerOf(hPipe);
   if (!d) return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    const int kind = reinterpret_cast<Pipe*>(hPipe)->kind;
+    if (kind != kNoEndpoint) d->stall[kind] = Stall::None;
+    d->wake = true;
+    d->cv.notify_all();
+  }
   return d->link->ClearStall() == vqsim::LinkStatus::Ok;
 }
 
 BOOL IsPipeHalted(USB_PIPE hPipe, LPBOOL halted) {
-  if (!OwnerOf(hPipe) || !halted) return FALSE;
-  *halted = FALSE;
+  auto d = OwnerOf(hPipe);
+  if (!d || !halted) return FALSE;
+  std::lock_guard<std::mutex> lock(d->mutex);
+  const int kind = reinterpret_cast<Pipe*>(hPipe)->kind;
+  *halted = kind != kNoEndpoint && d->stall[kind] != Stall::None;
   return TRUE;
 }
 
@@ -457,7 +517,7 @@ std::wstring GroupKey(DWORD vendor, DWORD product) {
          std::to_wstring(product) + L"\\Default\\Default";
 }
 
-USB_ENDPOINT_DESCRIPTOR Endpoint(UCHAR address, UCHAR type, USHORT maxPacket) {
+USB_ENDPOINT_DESCRIPTOR Descriptor(UCHAR address, UCHAR type, USHORT maxPacket) {
   USB_ENDPOINT_DESCRIPTOR e{};
   e.bLength = sizeof(USB_ENDPOINT_DESCRIPTOR);
   e.bDescriptorType = 5;
@@ -471,8 +531,8 @@ USB_ENDPOINT_DESCRIPTOR Endpoint(UCHAR address, UCHAR type, USHORT maxPacket) {
 }  // namespace
 
 std::vector<USB_ENDPOINT_DESCRIPTOR> ReaderEndpoints() {
-  return {Endpoint(0x81, USB_ENDPOINT_TYPE_BULK, 64), Endpoint(0x02, USB_ENDPOINT_TYPE_BULK, 64),
-          Endpoint(0x83, USB_ENDPOINT_TYPE_INTERRUPT, 8)};
+  return {Descriptor(0x81, USB_ENDPOINT_TYPE_BULK, 64), Descriptor(0x02, USB_ENDPOINT_TYPE_BULK, 64),
+          Descriptor(0x83, USB_ENDPOINT_TYPE_INTERRUPT, 8)};
 }
 
 LPCUSB_FUNCS Funcs() { return &g_funcs; }
@@ -607,6 +667,36 @@ bool Unplug(int id) {
   d->transfers.clear();
   H().detached.notify_all();
   return true;
+}
+
+bool SetStall(int id, Endpoint endpoint, Stall stall) {
+  std::shared_ptr<Device> d;
+  {
+    std::lock_guard<std::mutex> lock(H().mutex);
+    auto it = H().devices.find(id);
+    if (it == H().devices.end()) return false;
+    d = it->second;
+  }
+  const int kind = static_cast<int>(endpoint);
+  std::lock_guard<std::mutex> lock(d->mutex);
+  d->stall[kind] = stall;
+  if (stall == Stall::Error) FailEndpoint(*d, kind, USB_STALL_ERROR);
+  // Transfers held back by a hang are tried again.
+  d->wake = true;
+  d->cv.notify_all();
+  return true;
+}
+
+size_t TransfersIssued(int id, Endpoint endpoint) {
+  std::shared_ptr<Device> d;
+  {
+    std::lock_guard<std::mutex> lock(H().mutex);
+    auto it = H().devices.find(id);
+    if (it == H().devices.end()) return 0;
+    d = it->second;
+  }
+  std::lock_guard<std::mutex> lock(d->mutex);
+  return d->issued[static_cast<int>(endpoint)];
 }
 
 void UnplugAll() {

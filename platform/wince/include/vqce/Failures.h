@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <thread>
 
 namespace vqce::failures {
 
@@ -20,5 +21,7 @@ namespace vqce {
 // waits with a time-out other than 0): lets a test know that a call it
 // started is really waiting.
 size_t ThreadsWaiting();
+// Whether that thread is blocked in such a wait now (and not yet released).
+bool ThreadWaiting(std::thread::id thread);
 
 }  // namespace vqce

@@ -42,6 +42,19 @@ std::vector<int> Devices();
 size_t OpenPipes();      // pipes opened and not closed, all devices
 size_t OpenTransfers();  // transfers issued and not closed, all devices
 
+// A device's endpoints, as its pipes reach them.
+enum class Endpoint { BulkIn, BulkOut, InterruptIn };
+
+// A halted endpoint. Error: every transfer on it completes at once with
+// USB_STALL_ERROR and no bytes (also those pending when the stall is set).
+// Hang: its transfers never complete; they stay pending until the stall is
+// cleared, the transfer is closed or the device goes. None clears either, as
+// does ResetPipe on the endpoint's pipe.
+enum class Stall { None, Error, Hang };
+bool SetStall(int id, Endpoint endpoint, Stall stall);  // false for an unknown id
+// Transfers issued on the endpoint since the device was plugged.
+size_t TransfersIssued(int id, Endpoint endpoint);
+
 // The function table handed to clients.
 LPCUSB_FUNCS Funcs();
 
