@@ -51,6 +51,7 @@ ATR_T1 = with_tck([0x3B, 0x96, 0x13, 0x81, 0x31, 0xFE, 0x45] + HISTORICAL)
 
 class PcscdCase(unittest.TestCase):
     readers = [["--card", "t1"]]
+    ready_state = "SCARD_STATE_PRESENT"  # what setUp waits for
 
     def before_daemon(self, sims, sim_exe):
         pass
@@ -63,7 +64,7 @@ class PcscdCase(unittest.TestCase):
         rv, self.ctx = scard.SCardEstablishContext(scard.SCARD_SCOPE_USER)
         self.assertEqual(rv, 0, scard.SCardGetErrorMessage(rv))
         self.addCleanup(scard.SCardReleaseContext, self.ctx)
-        self.wait_state(READER, scard.SCARD_STATE_PRESENT)
+        self.wait_state(READER, getattr(scard, self.ready_state))
 
     def fail_with_log(self, message):
         self.fail(message + "\n--- pcscd log ---\n" + self.daemon.daemon_log())
@@ -186,6 +187,84 @@ class T1Card(PcscdCase):
         card = self.connect(s.SCARD_PROTOCOL_T1)
         self.assertEqual(self.atr_of(card), ATR_T1)
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+
+
+# An escape request for the handler's control entry (IFD handler 2.0: the
+# control code is the first four bytes, 0x100, host order).
+ESCAPE = [0x00, 0x01, 0x00, 0x00, 0xA1, 0xA2, 0xA3]
+
+
+class BrokenReader(PcscdCase):
+    """The reader is pulled, or its pipe stalls, while a client waits in
+    SCardGetStatusChange: the client sees the reader become unavailable within
+    one polling period, and transmit, control and connect fail at once."""
+    readers = [["--card", "t1", "--atr", hexstr(ATR_T1)]]
+
+    # The change must reach the waiting client this soon after the reader
+    # breaks: one polling period of the daemon (0.4 s) and slack for a busy
+    # machine.
+    CHANGE_BOUND = 2.0
+    BREAK_DELAY = 0.3  # the client is waiting before the reader breaks
+
+    def break_while_waiting(self, command):
+        s = self.scard
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+        state = self.wait_state(READER, s.SCARD_STATE_PRESENT)[1] & ~s.SCARD_STATE_CHANGED
+        breaker = subprocess.Popen(
+            ["sh", "-c", 'sleep %s; exec "$0" --control "$1" "$2"' % self.BREAK_DELAY,
+             SIM, self.daemon.sims[0].socket_path, command])
+        start = time.monotonic()
+        rv, states = s.SCardGetStatusChange(self.ctx, 10000, [(READER, state)])
+        waited = time.monotonic() - start
+        self.assertEqual(breaker.wait(timeout=10), 0, "vqreader-sim --control " + command)
+        self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        event = states[0][1]
+        self.assertTrue(event & s.SCARD_STATE_CHANGED, hex(event))
+        self.assertTrue(event & s.SCARD_STATE_UNAVAILABLE, hex(event))
+        self.assertFalse(event & s.SCARD_STATE_PRESENT, hex(event))
+        self.assertLess(waited, self.BREAK_DELAY + self.CHANGE_BOUND)
+
+        start = time.monotonic()
+        rv, answer = s.SCardTransmit(card, s.SCARD_PROTOCOL_T1, SELECT)
+        self.assertEqual(rv, s.SCARD_E_READER_UNAVAILABLE, s.SCardGetErrorMessage(rv))
+        self.assertEqual(answer, [])
+        rv, answer = s.SCardControl(card, s.SCARD_CTL_CODE(1), ESCAPE)
+        self.assertNotEqual(rv, 0)
+        self.assertEqual(answer, [])
+        rv, other, active = s.SCardConnect(self.ctx, READER, s.SCARD_SHARE_SHARED,
+                                           s.SCARD_PROTOCOL_T1)
+        self.assertEqual(rv, s.SCARD_E_READER_UNAVAILABLE, s.SCardGetErrorMessage(rv))
+        self.assertLess(time.monotonic() - start, 1.0, "calls on a broken reader must not wait")
+
+        # Later polls keep it so: it does not come back as holding a card.
+        time.sleep(1.0)
+        rv, states = s.SCardGetStatusChange(self.ctx, 0, [(READER, s.SCARD_STATE_UNAWARE)])
+        self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        self.assertTrue(states[0][1] & s.SCARD_STATE_UNAVAILABLE, hex(states[0][1]))
+        self.assertFalse(states[0][1] & s.SCARD_STATE_PRESENT, hex(states[0][1]))
+
+    def test_unplug(self):
+        self.break_while_waiting("unplug")
+
+    def test_stall(self):
+        self.break_while_waiting("stall")
+
+
+class EmptySlot(PcscdCase):
+    """A reader without a card, reached by a direct connection."""
+    readers = [["--card", "none"]]
+    ready_state = "SCARD_STATE_EMPTY"
+
+    def test_failed_control_answers_no_bytes(self):
+        s = self.scard
+        rv, card, active = s.SCardConnect(self.ctx, READER, s.SCARD_SHARE_DIRECT, 0)
+        self.assertEqual(rv, 0, s.SCardGetErrorMessage(rv))
+        self.addCleanup(s.SCardDisconnect, card, s.SCARD_LEAVE_CARD)
+        for request in ([0x01, 0x01, 0x00, 0x00], ESCAPE):
+            rv, answer = s.SCardControl(card, s.SCARD_CTL_CODE(1), request)
+            self.assertNotEqual(rv, 0)
+            self.assertEqual(answer, [], "bytes handed out with a failure")
 
 
 class OtherCards(PcscdCase):
