@@ -22,6 +22,9 @@ struct ReaderDeviceBlock {
   SmartcardExtension Extension;
   ReaderDeviceData DeviceData;
   uint8_t Introduced;  // the smart-card subsystem took the reader's name
+  // Card-tracking waits that have given up the reader lock to wait and not
+  // yet taken it back; changed and read under the reader lock.
+  uint32_t TrackingWaits;
 };
 
 static_assert(offsetof(ReaderDeviceBlock, Extension) == 0, "the context opens the block");
@@ -50,7 +53,8 @@ void BuildReaderName(SmartcardExtension* SmartcardExtension, WCHAR* Name, DWORD 
 NTSTATUS IntroduceReader(LPCWSTR ReaderName, LPCWSTR DeviceName);
 NTSTATUS ForgetReader(LPCWSTR ReaderName);
 DWORD CardStatusThread(LPVOID DeviceBlock);
-void PollCardStatus(SmartcardExtension* SmartcardExtension);
+// One notice from the interrupt pipe; FALSE when the read failed.
+BOOL PollCardStatus(SmartcardExtension* SmartcardExtension);
 void TearDownReaderDevice(SmartcardExtension* SmartcardExtension);
 
 BOOL UsbDeviceNotify(LPVOID lpvNotifyParameter, DWORD dwCode, LPDWORD* dwInfo1, LPDWORD* dwInfo2,

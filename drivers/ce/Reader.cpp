@@ -31,7 +31,10 @@ constexpr uint32_t ReaderTypeUsb = 0x20;
 constexpr uint8_t ReaderNotifySlotChange = 0x50;
 constexpr DWORD DeviceNameChars = 16;        // "Name": at most 32 bytes on the target
 constexpr DWORD ThreadStopWaitMs = 3000;
-constexpr DWORD FailedNoticeBackoffMs = 10;  // after a failed interrupt read
+// Pause of the card-status thread after a failed interrupt read: 10 ms after
+// the first failure, doubled with every further failure in a row, at most 1 s.
+constexpr DWORD FailedNoticePauseFirstMs = 10;
+constexpr DWORD FailedNoticePauseMaxMs = 1000;
 constexpr DWORD LingeringCallWaitMs = 100;
 
 void SetText(CountedText& text, const uint8_t* bytes, uint16_t length) {
@@ -279,20 +282,30 @@ NTSTATUS ForgetReader(LPCWSTR ReaderName) {
 
 DWORD CardStatusThread(LPVOID DeviceBlock) {
   SmartcardExtension* ext = &static_cast<ReaderDeviceBlock*>(DeviceBlock)->Extension;
-  while (GetRunState(ext->DeviceData) >= RunStateAttached) PollCardStatus(ext);
+  ReaderDeviceData* dev = ext->DeviceData;
+  DWORD pause = 0;
+  while (GetRunState(dev) >= RunStateAttached) {
+    if (PollCardStatus(ext)) {
+      pause = 0;
+      continue;
+    }
+    // The interrupt pipe failed (halted, or the reader is going): read again
+    // after a pause, so that a pipe that keeps failing costs at most one
+    // read a second instead of a busy loop. Tear-down sets the interrupt
+    // event, which ends the pause at once.
+    pause = pause == 0 ? FailedNoticePauseFirstMs
+                       : (pause >= FailedNoticePauseMaxMs / 2 ? FailedNoticePauseMaxMs : 2 * pause);
+    if (GetRunState(dev) >= RunStateAttached) WaitForSingleObject(dev->InterruptEvent, pause);
+  }
   return 0;
 }
 
-void PollCardStatus(SmartcardExtension* ext) {
+BOOL PollCardStatus(SmartcardExtension* ext) {
   ReaderDeviceData* dev = ext->DeviceData;
   uint8_t notice[2] = {0, 0};
-  if (UsbInterruptRead(ext, notice, sizeof(notice)) != STATUS_SUCCESS) {
-    // No transfer could be issued (the device is going): do not spin.
-    Sleep(FailedNoticeBackoffMs);
-    return;
-  }
-  if (notice[0] != ReaderNotifySlotChange) return;
-  if (GetRunState(dev) == RunStateStopped) return;
+  if (UsbInterruptRead(ext, notice, sizeof(notice)) != STATUS_SUCCESS) return FALSE;
+  if (notice[0] != ReaderNotifySlotChange) return TRUE;
+  if (GetRunState(dev) == RunStateStopped) return TRUE;
 
   ReaderOsRecord* os = ext->OsData;
   EnterCriticalSection(&os->ReaderLock);
@@ -311,6 +324,7 @@ void PollCardStatus(SmartcardExtension* ext) {
     dev->CardTrackingArmed = 0;
   }
   LeaveCriticalSection(&os->ReaderLock);
+  return TRUE;
 }
 
 // ---- tear-down

@@ -30,6 +30,20 @@ uint32_t ComputeReadTimeout(SmartcardExtension* SmartcardExtension) {
   }
 }
 
+// A transfer that ended and moved its bytes: complete, with no error. A
+// halted endpoint, a device that stopped answering or a cancelled transfer
+// is a failure, whatever the byte count says.
+bool TransferSucceeded(LPCUSB_FUNCS funcs, USB_TRANSFER transfer, DWORD* bytes) {
+  DWORD error = USB_NOT_COMPLETE_ERROR;
+  *bytes = 0;
+  if (!funcs->lpIsTransferComplete(transfer)) return false;
+  if (!funcs->lpGetTransferStatus(transfer, bytes, &error)) {
+    *bytes = 0;
+    return false;
+  }
+  return error == USB_NO_ERROR;
+}
+
 }  // namespace
 
 DWORD BulkReadComplete(LPVOID lpvNotifyParameter) {
@@ -48,33 +62,35 @@ NTSTATUS UsbBulkWrite(SmartcardExtension* SmartcardExtension, const uint8_t* Byt
   USB_TRANSFER transfer = funcs->lpIssueBulkTransfer(dev->BulkOutPipe, NULL, NULL, USB_OUT_TRANSFER,
                                                      Length, const_cast<uint8_t*>(Bytes), 0);
   if (!transfer) return STATUS_UNSUCCESSFUL;
+  // Without a completion routine the call returns when the transfer is done.
+  DWORD bytes = 0;
+  const bool sent = TransferSucceeded(funcs, transfer, &bytes) && bytes == Length;
   funcs->lpCloseTransfer(transfer);
-  return STATUS_SUCCESS;
+  return sent ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
+// One read of at most Size bytes. It waits at most the read time-out; a
+// transfer that fails (a halted pipe, a reader gone) ends it at once with a
+// failure and no bytes, so that a caller reading on never spins on empty
+// successes.
 NTSTATUS UsbBulkRead(SmartcardExtension* SmartcardExtension, uint8_t* Buffer, uint32_t Size,
                      uint32_t* Length) {
   ReaderDeviceData* dev = SmartcardExtension->DeviceData;
   LPCUSB_FUNCS funcs = dev->UsbFuncs;
+  *Length = 0;
   ResetEvent(dev->ReadEvent);
   USB_TRANSFER transfer = funcs->lpIssueBulkTransfer(dev->BulkInPipe, BulkReadComplete, dev,
                                                      BulkReadFlags, Size, Buffer, 0);
   if (!transfer) return STATUS_UNSUCCESSFUL;
   dev->ReadTimeout = ComputeReadTimeout(SmartcardExtension);
-  DWORD bytes = 0, error = 0;
-  NTSTATUS status;
-  if (WaitForSingleObject(dev->ReadEvent, dev->ReadTimeout) == WAIT_OBJECT_0) {
-    funcs->lpIsTransferComplete(transfer);
-    funcs->lpGetTransferStatus(transfer, &bytes, &error);
-    status = STATUS_SUCCESS;
-  } else {
-    funcs->lpGetTransferStatus(transfer, &bytes, &error);
-    status = STATUS_UNSUCCESSFUL;
-  }
+  DWORD bytes = 0;
+  const bool read = WaitForSingleObject(dev->ReadEvent, dev->ReadTimeout) == WAIT_OBJECT_0 &&
+                    TransferSucceeded(funcs, transfer, &bytes);
   funcs->lpCloseTransfer(transfer);
+  if (!read) return STATUS_UNSUCCESSFUL;
   // Never more than was asked for, whatever the host driver says.
   *Length = bytes <= Size ? bytes : Size;
-  return status;
+  return STATUS_SUCCESS;
 }
 
 NTSTATUS UsbInterruptRead(SmartcardExtension* SmartcardExtension, uint8_t* Buffer, uint32_t Size) {
@@ -87,7 +103,12 @@ NTSTATUS UsbInterruptRead(SmartcardExtension* SmartcardExtension, uint8_t* Buffe
     ResetEvent(dev->InterruptEvent);
     return STATUS_UNSUCCESSFUL;
   }
+  // No time-out: a notice comes when a card goes in or out, and tear-down
+  // sets the event to end the wait. A wake-up without a completed transfer
+  // (that one) and a transfer that failed are failures.
   const DWORD wait = WaitForSingleObject(dev->InterruptEvent, INFINITE);
+  DWORD bytes = 0;
+  const bool read = wait == WAIT_OBJECT_0 && TransferSucceeded(funcs, transfer, &bytes);
   funcs->lpCloseTransfer(transfer);
-  return wait == WAIT_OBJECT_0 ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+  return read ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }

@@ -292,6 +292,10 @@ USB_TRANSFER Issue(USB_PIPE hPipe, LPTRANSFER_NOTIFY_ROUTINE routine, LPVOID par
   if (stall == Stall::None) s = Attempt(d, t, &got);
   std::unique_lock<std::mutex> lock(d.mutex);
   t->busy = false;
+  // Halted with an error while it was tried: it fails as the pending ones did.
+  if (s == vqsim::LinkStatus::Timeout && t->kind != kNoEndpoint && d.stall[t->kind] == Stall::Error) {
+    s = vqsim::LinkStatus::Stalled;
+  }
   if (s == vqsim::LinkStatus::Timeout && (t->in || stall == Stall::Hang)) {
     d.pending.push_back(t);
     // A wake-up between the attempt and now must not be lost.
