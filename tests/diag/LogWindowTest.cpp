@@ -4,9 +4,12 @@
 #include <vqwin/FileSystem.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +35,15 @@ class LogWindow : public diagtest::DiagProgram {
   void Save(const std::string& fileName) {
     vcl::CurrentDialogScript().Queue({IDOK, fileName});
     LogForm->bbtnSave->Click();
+  }
+  // The names in a folder of the machine, sorted.
+  std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(machine().machine().files().Resolve(folder).hostPath))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
   std::vector<vcl::DialogRecord> MessageBoxes() {
     std::vector<vcl::DialogRecord> boxes;
@@ -154,7 +166,60 @@ TEST_F(LogWindow, FailedSaveShowsTheFileErrorAndKeepsTheOldFile) {
     EXPECT_EQ(Read("C:\\Locked\\Diagnostics Log.log"), "previous report\r\n");
     EXPECT_TRUE(LogForm->bbtnSave->Enabled);
     spec().fileFailures.clear();
-    EXPECT_FALSE(Exists("C:\\Locked\\Diagnostics Log.log.~sv"));
+    EXPECT_EQ(Names("C:\\Locked"), std::vector<std::string>{"Diagnostics Log.log"});
+  }
+}
+
+// The save's scratch files have names of its own: files of the user's that
+// look like a save's leftovers are not touched, and the save leaves nothing
+// of its own behind.
+TEST_F(LogWindow, SavingLeavesTheUsersOtherFilesAlone) {
+  const std::vector<std::string> others = {"diag.log.~bk", "diag.log.~sv", "diag.~sv", "~0", "~1"};
+  for (const bool earlier : {true, false}) {
+    SCOPED_TRACE(earlier ? "over an earlier file" : "a new file");
+    vcl::ResetApplication();
+    for (const std::string& name : others) Put("C:\\Own\\" + name, "the user's " + name);
+    if (earlier) Put("C:\\Own\\diag.log", "previous report\r\n");
+    Create();
+    SetReport({"new report"});
+    Save("C:\\Own\\diag.log");
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(Read("C:\\Own\\diag.log"), "new report\r\n");
+    std::vector<std::string> expected = others;
+    expected.push_back("diag.log");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names("C:\\Own"), expected);
+    for (const std::string& name : others) EXPECT_EQ(Read("C:\\Own\\" + name), "the user's " + name);
+  }
+}
+
+// A path of MAX_PATH (260) characters or more can't be made, as on a PC: a
+// target one character short of that still saves, its scratch files too.
+TEST_F(LogWindow, ATargetCloseToThePathLimitSaves) {
+  for (const std::string name : {"Diagnostics Log.log", "a.log", "ab"}) {
+    SCOPED_TRACE(name);
+    vcl::ResetApplication();
+    // "C:" and folders of at most 60 characters: the target is 259 long.
+    std::string folder = "C:";
+    size_t left = (MAX_PATH - 1) - folder.size() - 1 - name.size();
+    while (left > 0) {
+      size_t length = std::min<size_t>(left - 1, 60);
+      if (left - 1 - length == 1) --length;  // a folder needs two characters at least
+      folder += "\\" + std::string(length, 'd');
+      left -= length + 1;
+    }
+    const std::string target = folder + "\\" + name;
+    ASSERT_EQ(target.size(), static_cast<size_t>(MAX_PATH - 1));
+    Put(target, "previous report\r\n");
+    spec().fileFailures = {{folder + "\\" + std::string(MAX_PATH - folder.size() - 1, '?') + "*", "any",
+                            ERROR_FILENAME_EXCED_RANGE}};
+    Create();
+    SetReport({"new report"});
+    Save(target);
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(Read(target), "new report\r\n");
+    EXPECT_EQ(Names(folder), std::vector<std::string>{name});
+    spec().fileFailures.clear();
   }
 }
 
