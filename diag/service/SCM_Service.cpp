@@ -14,6 +14,13 @@ using namespace Scm_main;
 namespace {
 
 const DWORD kStopLimit = 30000;
+// A start waits at most two minutes in all, counted from the operation's
+// beginning, however the service's check point moves: a service that keeps
+// reporting progress without ever getting there does not hold the window
+// for ever.
+const DWORD kStartLimit = 120000;
+
+enum PendingEnd { PendingLeft, PendingQueryFailed, PendingStalled, PendingOverLimit };
 
 // A tenth of the wait hint, kept within 1 to 10 seconds.
 DWORD PollInterval(DWORD waitHint)
@@ -47,6 +54,37 @@ void ServiceKeyPath(char *path, size_t size, const AnsiString &serviceName)
 {
     memset(path, 0, size);
     snprintf(path, size, "SYSTEM\\CurrentControlSet\\Services\\%s", serviceName.c_str());
+}
+
+// Polls while the service stays in the pending state: until the state
+// changes, a query fails, the check point has stood still for longer than
+// the wait hint, or more than kStartLimit has passed since `operationStart`.
+// The clock restarts whenever the check point moves.
+PendingEnd WaitWhilePending(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PROCESS *status,
+                            DWORD operationStart)
+{
+    DWORD startTick = GetTickCount();
+    DWORD oldCheckPoint = status->dwCheckPoint;
+    // Bounded by the wait hint while the check point stands still and by
+    // kStartLimit while it moves.
+    while (status->dwCurrentState == pending) {
+        Sleep(PollInterval(status->dwWaitHint));
+        if (!QueryStatus(service, status))
+            return PendingQueryFailed;
+        // Out of the pending state, its check point and wait hint read 0,
+        // which is no time-out.
+        if (status->dwCurrentState != pending)
+            return PendingLeft;
+        if (status->dwCheckPoint > oldCheckPoint) {
+            startTick = GetTickCount();
+            oldCheckPoint = status->dwCheckPoint;
+        } else if (GetTickCount() - startTick > status->dwWaitHint) {
+            return PendingStalled;
+        }
+        if (GetTickCount() - operationStart > kStartLimit)
+            return PendingOverLimit;
+    }
+    return PendingLeft;
 }
 
 void CloseHandles()
@@ -90,6 +128,7 @@ unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
 {
     SERVICE_STATUS_PROCESS status;
     unsigned char result = 0;
+    const DWORD startTime = GetTickCount();
     memset(&status, 0, sizeof status);
     pgsbar_SCM->Position = 0;
     pgsbar_SCM->Min = 0;
@@ -119,27 +158,16 @@ unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
-    {
-        DWORD startTick = GetTickCount();
-        DWORD oldCheckPoint = status.dwCheckPoint;
-        while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-            Sleep(PollInterval(status.dwWaitHint));
-            if (!QueryStatus(ServiceHandle, &status)) {
-                ShowServiceMessage(3);
-                goto done;
-            }
-            // Stopped now: its check point and wait hint read 0, which is no
-            // time-out.
-            if (status.dwCurrentState != SERVICE_STOP_PENDING)
-                break;
-            if (status.dwCheckPoint > oldCheckPoint) {
-                startTick = GetTickCount();
-                oldCheckPoint = status.dwCheckPoint;
-            } else if (GetTickCount() - startTick > status.dwWaitHint) {
-                ShowServiceMessage(5);
-                goto done;
-            }
-        }
+    switch (WaitWhilePending(ServiceHandle, SERVICE_STOP_PENDING, &status, startTime)) {
+    case PendingQueryFailed:
+        ShowServiceMessage(3);
+        goto done;
+    case PendingStalled:
+    case PendingOverLimit:
+        ShowServiceMessage(5);
+        goto done;
+    case PendingLeft:
+        break;
     }
     pgsbar_SCM->Position += 10;
 
@@ -154,23 +182,10 @@ unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
-    {
-        DWORD startTick = GetTickCount();
-        DWORD oldCheckPoint = status.dwCheckPoint;
-        while (status.dwCurrentState == SERVICE_START_PENDING) {
-            Sleep(PollInterval(status.dwWaitHint));
-            if (!QueryStatus(ServiceHandle, &status)) {
-                ShowServiceMessage(3);
-                break;
-            }
-            if (status.dwCheckPoint > oldCheckPoint) {
-                startTick = GetTickCount();
-                oldCheckPoint = status.dwCheckPoint;
-            } else if (GetTickCount() - startTick > status.dwWaitHint) {
-                break;
-            }
-        }
-    }
+    // A wait that ends without the service running, on a stall or the
+    // overall limit, is told by message 11 below.
+    if (WaitWhilePending(ServiceHandle, SERVICE_START_PENDING, &status, startTime) == PendingQueryFailed)
+        ShowServiceMessage(3);
 
     if (status.dwCurrentState == SERVICE_RUNNING) {
         pgsbar_SCM->Position += 10;

@@ -5,6 +5,7 @@
 #include <vqwin/Registry.h>
 
 #include <functional>
+#include <map>
 
 namespace scmtest {
 namespace {
@@ -21,6 +22,7 @@ struct OperationCase {
   std::vector<std::string> lines;
   DWORD stateAfter;
   uint64_t elapsed;  // machine time the operation took
+  std::map<std::string, DWORD> othersAfter = {};  // run states of other services after it
 };
 
 void Set(vqwin::Record& r, const char* key, int64_t value) { r.values[key] = value; }
@@ -65,6 +67,35 @@ TEST_F(Operations, StartAndWait) {
          Set(s, "wait_hint", 0);
        },
        0, {"-> Timeout waiting for service to stop."}, SERVICE_STOP_PENDING, 1000},
+      // The check point keeps moving, so neither wait ever stalls: the
+      // start gives up two minutes after it began.
+      {"start pending for ever, check point moving", kScard,
+       [](ScmMachine& t) {
+         vqwin::Record& s = t.Service(kScard);
+         Set(s, "state", "stopped");
+         Set(s, "start_ms", -1);
+         Set(s, "checkpoint_ms", 800);
+         Set(s, "wait_hint", 1000);
+       },
+       0, {"-> Service is not running."}, SERVICE_START_PENDING, 121000},
+      {"stop pending for ever, check point moving", kScard,
+       [](ScmMachine& t) {
+         vqwin::Record& s = t.Service(kScard);
+         Set(s, "state", "stop_pending");
+         Set(s, "checkpoint_ms", 800);
+         Set(s, "wait_hint", 1000);
+       },
+       0, {"-> Timeout waiting for service to stop."}, SERVICE_STOP_PENDING, 121000},
+      {"stop pending for 100 s, check point moving, then started", kScard,
+       [](ScmMachine& t) {
+         vqwin::Record& s = t.Service(kScard);
+         Set(s, "state", "stop_pending");
+         Set(s, "pending_ms", 100000);
+         Set(s, "checkpoint_ms", 800);
+         Set(s, "wait_hint", 1000);
+         Set(s, "start_ms", -1);
+       },
+       0, {"-> Service is not running."}, SERVICE_START_PENDING, 121000},
       {"stop pending, then started", kScard,
        [](ScmMachine& t) {
          vqwin::Record& s = t.Service(kScard);
@@ -140,7 +171,7 @@ TEST_F(Operations, StopAndWait) {
          Set(s, "wait_hint", 2000);
          AddDependent(t, "DepSvc", "running");  // not touched: no stop control is sent
        },
-       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 4100},
+       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 4100, {{"DepSvc", SERVICE_RUNNING}}},
       {"takes 40 s", kScard,
        [](ScmMachine& t) {
          Set(t.Service(kScard), "stop_ms", 40000);
@@ -157,7 +188,8 @@ TEST_F(Operations, StopAndWait) {
          Set(t.Service("DepTwo"), "stop_ms", 1500);
          Set(t.Service("DepTwo"), "wait_hint", 1000);
        },
-       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 2000},
+       1, {"-> Service stop successfully."}, SERVICE_STOPPED, 2000,
+       {{"DepOne", SERVICE_STOPPED}, {"DepTwo", SERVICE_STOPPED}}},
       {"first dependent cannot be opened", kScard,
        [](ScmMachine& t) {
          AddDependent(t, "DepOne", "running");
@@ -167,7 +199,34 @@ TEST_F(Operations, StopAndWait) {
        0,
        {"-> Stop service failed (A stop control has been sent to a service that other running services are "
         "dependent on)."},
-       SERVICE_RUNNING, 0},
+       SERVICE_RUNNING, 0, {{"DepTwo", SERVICE_RUNNING}}},
+      // The first failure ends the dependents' turn: the second is not
+      // touched, and the service's own stop is still sent.
+      {"first dependent refuses the stop control", kScard,
+       [](ScmMachine& t) {
+         AddDependent(t, "DepOne", "running");
+         AddDependent(t, "DepTwo", "running");
+         Set(t.Service("DepOne"), "stop_error", 1061);
+       },
+       0,
+       {"-> Stop service failed (A stop control has been sent to a service that other running services are "
+        "dependent on)."},
+       SERVICE_RUNNING, 0, {{"DepOne", SERVICE_RUNNING}, {"DepTwo", SERVICE_RUNNING}}},
+      // The dependents share 30 s of their own: the second one's last check
+      // comes 35 s after they began.
+      {"dependents that outlast their 30 s", kScard,
+       [](ScmMachine& t) {
+         AddDependent(t, "DepOne", "running");
+         AddDependent(t, "DepTwo", "running");
+         Set(t.Service("DepOne"), "stop_ms", 20000);
+         Set(t.Service("DepOne"), "wait_hint", 5000);
+         Set(t.Service("DepTwo"), "stop_ms", -1);
+         Set(t.Service("DepTwo"), "wait_hint", 5000);
+       },
+       0,
+       {"-> Stop service failed (A stop control has been sent to a service that other running services are "
+        "dependent on)."},
+       SERVICE_RUNNING, 35000, {{"DepOne", SERVICE_STOPPED}, {"DepTwo", SERVICE_STOP_PENDING}}},
   };
   for (const OperationCase& c : cases) {
     vcl::ResetApplication();
@@ -181,16 +240,7 @@ TEST_F(Operations, StopAndWait) {
     EXPECT_EQ(fresh.InfoTexts(), c.lines) << c.name;
     EXPECT_EQ(frmSCM->pgsbar_SCM->Position, c.result == 1 ? 100 : 0) << c.name;
     EXPECT_EQ(ServiceState(kScard), c.stateAfter) << c.name;
-    if (std::string(c.name) == "first dependent cannot be opened") {
-      EXPECT_EQ(ServiceState("DepTwo"), static_cast<DWORD>(SERVICE_RUNNING));
-    }
-    if (std::string(c.name) == "two dependents stopped first") {
-      EXPECT_EQ(ServiceState("DepOne"), static_cast<DWORD>(SERVICE_STOPPED));
-      EXPECT_EQ(ServiceState("DepTwo"), static_cast<DWORD>(SERVICE_STOPPED));
-    }
-    if (std::string(c.name) == "stop pending, reaches stopped") {
-      EXPECT_EQ(ServiceState("DepSvc"), static_cast<DWORD>(SERVICE_RUNNING));
-    }
+    for (const auto& [name, state] : c.othersAfter) EXPECT_EQ(ServiceState(name.c_str()), state) << c.name << " " << name;
   }
 }
 
