@@ -1,34 +1,40 @@
 #include "FuzzReader.h"
 
-#include <cstring>
-
 #include "Atr.h"
 #include "Smartcard.h"
 #include "Transport.h"
+#if VQ_BUILD_CE
+#include "vqce/Clock.h"
+#endif
 
-std::deque<std::vector<uint8_t>> g_chunks;
-
-Reader::Reader() {
-  ext.Version = SmartcardExtensionVersion;
-  ext.SendBufferSize = SmartcardBufferSize;
-  ext.ReplyBufferSize = SmartcardBufferSize;
-  ext.DeviceData = &dev;
-  SmartcardInitialize(&ext);
-  ext.ReaderCapabilities.CLKFrequency = {3571, 3571};
-  ext.ReaderCapabilities.DataRate = {9600, 115200};
-  ext.ReaderCapabilities.DataRatesSupported = {dataRatesSupportedET, dataRatesSupportedETCount};
-  ext.ReaderCapabilities.MaxIFSD = 252;
+void InitReaderContext(SmartcardExtension* ext, ReaderDeviceData* dev) {
+#if VQ_BUILD_CE
+  // Pauses of the engine pass at once.
+  vqce::Clock::SetSpeed(1e9);
+#endif
+  ext->Version = SmartcardExtensionVersion;
+  ext->SendBufferSize = SmartcardBufferSize;
+  ext->ReplyBufferSize = SmartcardBufferSize;
+  ext->DeviceData = dev;
+  SmartcardInitialize(ext);
+  ext->ReaderCapabilities.CLKFrequency = {3571, 3571};
+  ext->ReaderCapabilities.DataRate = {9600, 115200};
+  ext->ReaderCapabilities.DataRatesSupported = {dataRatesSupportedET, dataRatesSupportedETCount};
+  ext->ReaderCapabilities.MaxIFSD = 252;
 }
 
-NTSTATUS UsbBulkWrite(SmartcardExtension*, const uint8_t*, uint32_t) { return STATUS_SUCCESS; }
+Reader::Reader() { InitReaderContext(&ext, &dev); }
 
-NTSTATUS UsbBulkRead(SmartcardExtension*, uint8_t* buffer, uint32_t size, uint32_t* length) {
-  *length = 0;
-  if (g_chunks.empty()) return STATUS_UNSUCCESSFUL;
-  std::vector<uint8_t> c = std::move(g_chunks.front());
-  g_chunks.pop_front();
-  const uint32_t n = c.size() < size ? static_cast<uint32_t>(c.size()) : size;
-  if (n) std::memcpy(buffer, c.data(), n);
-  *length = n;
+NTSTATUS UsbBulkWrite(SmartcardExtension*, const uint8_t* bytes, uint32_t length) {
+  NoteWritten(bytes, length);
   return STATUS_SUCCESS;
 }
+
+NTSTATUS UsbBulkRead(SmartcardExtension*, uint8_t* buffer, uint32_t size, uint32_t* length) {
+  return NextChunk(buffer, size, length) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+#if VQ_BUILD_CE
+// No slot-change notices: the interrupt pipe fails at once.
+NTSTATUS UsbInterruptRead(SmartcardExtension*, uint8_t*, uint32_t) { return STATUS_UNSUCCESSFUL; }
+#endif

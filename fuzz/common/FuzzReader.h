@@ -1,15 +1,12 @@
-// What the engine's fuzz targets share: one initialized reader context and a
-// transport that plays back the chunks a target queued (an empty queue reads
-// as a failed transfer).
+// What the engine's fuzz targets share: one initialized reader context whose
+// transport (UsbBulkWrite, UsbBulkRead) is the playback of FuzzPlayback.h.
 #pragma once
 
-#include <cstdint>
-#include <deque>
-#include <vector>
-
+#include "FuzzPlayback.h"
 #include "SmartcardExtension.h"
 
-extern std::deque<std::vector<uint8_t>> g_chunks;
+// Initializes a cleared context and its device part as a front end does.
+void InitReaderContext(SmartcardExtension* ext, ReaderDeviceData* dev);
 
 struct Reader {
   SmartcardExtension ext{};

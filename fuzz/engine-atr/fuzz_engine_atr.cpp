@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the ATR decoder (first byte even) or, as a series
+// Feeds arbitrary bytes (either engine build) to the ATR decoder (first byte even) or, as a series
 // of reader chunks, to the frame exchange (first byte odd).
 #include <cstddef>
 #include <cstdint>
@@ -25,17 +25,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // Chunks: a length byte pair (big-endian, at most 512 used) then the bytes.
-  g_chunks.clear();
+  ResetPlayback();
   size_t pos = 1;
   while (pos + 2 <= size) {
     size_t n = ((size_t{data[pos]} << 8) | data[pos + 1]) % 513;
     pos += 2;
     if (n > size - pos) n = size - pos;
-    g_chunks.emplace_back(data + pos, data + pos + n);
+    QueueChunk(std::vector<uint8_t>(data + pos, data + pos + n));
     pos += n;
   }
   GlobalSeqNum = data[0];
+#if VQ_BUILD_CE
+  CCIDSetCCIDHeader(ext, 0x6F, 0, 0, 0, 0, 0);
+#else
   CCIDSetCCIDHeader(ext->SendBuffer, 0x6F, 0, 0, 0, 0, 0);
+#endif
   ext->SendLength = ReaderHeaderSize;
   CCID_ReadWrite(ext);
   return 0;

@@ -1,11 +1,16 @@
-// Feeds arbitrary bytes to the T=1 block protocol (first byte even: a series
-// of card blocks, each one length byte and its bytes, answered block by block)
-// or to a reader command (first byte odd: the card capabilities from the next
-// bytes, then reader chunks, each two length bytes and its bytes).
+// Feeds a hostile card and reader to the T=1 block protocol and the reader
+// commands (either engine build).
+//
+// First byte even: card blocks straight into the reply routine, block by
+// block; each block is led by a control byte and has its LEN and EDC filled
+// in here, so that the card's S-requests (WTX, IFS, abort, resync answers)
+// and chained I-blocks are reached, not only the checksum error path.
+// First byte odd: a reader command (power, set protocol, vendor, transmit)
+// with the card capabilities from the next bytes and the reader's answers
+// after them; under T=1 the answers carry well-formed card blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "Commands.h"
@@ -16,20 +21,30 @@
 
 namespace {
 
-struct Input {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  std::vector<uint8_t> Take(size_t k) {
-    if (k > n) k = n;
-    std::vector<uint8_t> out(p, p + k);
-    p += k;
-    n -= k;
-    return out;
+// One card block from the input: control byte (bit 0: damaged, bit 1: LEN
+// as given, bit 2: repeat the block the next byte's count of times), PCB,
+// INF length, INF.
+struct CardBlocks {
+  FuzzInput& in;
+  bool crc;
+  std::vector<uint8_t> last;
+  uint32_t repeats = 0;
+
+  bool Next(std::vector<uint8_t>& block) {
+    if (repeats > 0 && !last.empty()) {
+      --repeats;
+      block = last;
+      return true;
+    }
+    if (in.Empty()) return false;
+    const uint8_t control = in.Byte();
+    const uint8_t pcb = in.Byte();
+    block = T1Block(0, pcb, in.Take(in.Byte()), crc);
+    if (control & 2) block[2] = in.Byte();                      // a LEN that lies
+    if (control & 1) block[in.Byte() % block.size()] ^= 0x80;  // a damaged byte
+    if (control & 4) repeats = in.Byte();
+    last = block;
+    return true;
   }
 };
 
@@ -38,7 +53,7 @@ struct Input {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Reader reader;
   SmartcardExtension* ext = &reader.ext;
-  Input in{data, size};
+  FuzzInput in{data, size};
   const uint8_t mode = in.Byte();
   const uint8_t flags = in.Byte();
 
@@ -70,49 +85,80 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io.ReplyLength = &replyLength;
 
   if ((mode & 1) == 0) {
-    // Card blocks straight into the reply routine.
-    for (int blocks = 0; blocks < 1000 && in.n > 0; ++blocks) {
+    // Card blocks straight into the reply routine; the loop's own bound
+    // keeps a run short whatever the engine does.
+    CardBlocks blocks{in, caps.T1.EDC == 1, {}};
+    std::vector<uint8_t> block;
+    for (int n = 0; n < 5000 && blocks.Next(block); ++n) {
       ext->SendLength = ReaderHeaderSize;
       if (SmartcardT1Request(ext) != STATUS_SUCCESS) break;
-      const std::vector<uint8_t> block = in.Take(in.Byte());
-      if (!block.empty()) std::memcpy(ext->ReplyBuffer, block.data(), block.size());
-      ext->ReceivedLength = static_cast<uint32_t>(block.size());
+      if (ext->SendLength > ext->SendBufferSize) __builtin_trap();
+      if (caps.InversConvention) {
+        // The card answers in its convention: the reply routine inverts back.
+        for (uint8_t& b : block) {
+          uint8_t r = 0;
+          for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+          b = static_cast<uint8_t>(~r);
+        }
+      }
+      const size_t n2 = block.size() < ext->ReplyBufferSize ? block.size() : ext->ReplyBufferSize;
+      std::memcpy(ext->ReplyBuffer, block.data(), n2);
+      ext->ReceivedLength = static_cast<uint32_t>(n2);
       if (SmartcardT1Reply(ext) != STATUS_MORE_PROCESSING_REQUIRED) break;
     }
+    if (replyLength > reply.size()) __builtin_trap();
+    io = SmartcardIoRequest{};
     return 0;
   }
 
-  // A reader command with the reader's chunks.
+  // A reader command with the reader's answers.
   caps.ProtocolsOffered = in.Byte();
-  caps.CurrentProtocol = in.Byte() % 5;
+  caps.CurrentProtocol = (mode & 0x80) ? ProtocolT1 : in.Byte() % 5;
   caps.Fl = in.Byte() & 15;
   caps.Dl = in.Byte() & 15;
   caps.N = in.Byte();
+  caps.T1.BWT = in.Byte() * 100000u;
   ext->ReaderCapabilities.CurrentState = in.Byte() & 0x7F;
   reader.dev.FirmwareVersion = in.Byte() * 2;
   reader.dev.ReaderInfoOk = flags >> 7;
   reader.dev.FixedAtrCard = (flags >> 6) & 1;
-  reader.dev.PowerMode = (mode >> 1) & 3;
+  reader.dev.DelayedAtrCard = (flags >> 5) & 1;
   io.MinorCode = in.Byte();
-  g_chunks.clear();
-  while (in.n > 0) {
-    const size_t k = (size_t{in.Byte()} << 8) | in.Byte();
-    g_chunks.push_back(in.Take(k % 600));
-  }
-  switch ((mode >> 3) % 5) {
+  ResetPlayback();
+  QueueAnswers(in, caps.T1.EDC & 1);
+  NTSTATUS status;
+  switch ((mode >> 1) % 5) {
     case 0:
-      CCID_SmartcardPower(ext);
+#if VQ_BUILD_MAC
+      reader.dev.PowerMode = (mode >> 4) & 3;
+#else
+      io.MinorCode %= 4;
+#endif
+      status = CCID_SmartcardPower(ext);
       break;
     case 1:
-      CCID_SmartcardSetProtocol(ext, (mode >> 6) & 1, flags);
+#if VQ_BUILD_MAC
+      status = CCID_SmartcardSetProtocol(ext, (mode >> 6) & 1, flags);
+#else
+      status = CCID_SmartcardSetProtocol(ext);
+#endif
       break;
     case 2:
+#if VQ_BUILD_MAC
       reader.dev.VendorCode = (mode & 0x40) ? VendorCodeReaderInfo : VendorCodeEscape;
-      CCID_SmartcardVender(ext);
+#else
+      io.MajorCode = (mode & 0x40) ? IOCTL_SMARTCARD_VENDOR_INFO : IOCTL_SMARTCARD_VENDOR_ESCAPE;
+#endif
+      status = CCID_SmartcardVender(ext);
       break;
     default:
-      CCID_SmartcardTransmit(ext);
+      ext->SendLength = 0;
+      status = CCID_SmartcardTransmit(ext);
       break;
   }
+  // What a command returns fits the caller's buffer (a failure may name the
+  // size it would have needed).
+  if (status == STATUS_SUCCESS && replyLength > reply.size()) __builtin_trap();
+  io = SmartcardIoRequest{};
   return 0;
 }
