@@ -2,6 +2,10 @@
 // and a vqreader-sim reader with a T=1 card: a 5-byte APDU (8 bytes back) and
 // a 261-byte APDU (255 bytes echoed back).
 //
+// The floor is measured in the same run, by the same daemon and client: a
+// second reader whose handler (EchoHandler.cpp) answers every command at once
+// with 90 00. Each figure is printed at the end as a multiple of the floor.
+//
 // The benchmark starts its own daemon in a private mount namespace (as the
 // integration tests do; root, or a user namespace otherwise) and stops it,
 // and the simulator, by pid when it ends.
@@ -16,8 +20,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,13 +31,15 @@
 namespace {
 
 const char* const kReader = "TERVANE VQ480T 00 00";
+const char* const kFloorName = "Echo floor";  // the reader of the echo handler
 
 struct Setup {
   std::string dir;
   pid_t sim = -1;
   pid_t daemon = -1;
   SCARDCONTEXT context = 0;
-  SCARDHANDLE card = 0;
+  SCARDHANDLE card = 0;       // the card in the ifdhandler's reader
+  SCARDHANDLE floorCard = 0;  // the echo handler's card
 };
 
 Setup g;
@@ -76,10 +84,25 @@ void Stop(pid_t& pid, int sig) {
 
 void TearDown() {
   if (g.card) SCardDisconnect(g.card, SCARD_LEAVE_CARD);
+  if (g.floorCard) SCardDisconnect(g.floorCard, SCARD_LEAVE_CARD);
   if (g.context) SCardReleaseContext(g.context);
   Stop(g.daemon, SIGINT);
   Stop(g.sim, SIGTERM);
   if (!g.dir.empty()) std::filesystem::remove_all(g.dir);
+}
+
+// Waits (at most 10 s) for the card in `reader` and connects to it with T=1.
+bool Connect(const char* reader, SCARDHANDLE* card) {
+  SCARD_READERSTATE state{};
+  state.szReader = reader;
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  for (int i = 0; i < 20 && !(state.dwEventState & SCARD_STATE_PRESENT); ++i) {
+    SCardGetStatusChange(g.context, 500, &state, 1);
+    state.dwCurrentState = state.dwEventState;
+  }
+  DWORD active = 0;
+  return SCardConnect(g.context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, card, &active) ==
+         SCARD_S_SUCCESS;
 }
 
 bool SetUp() {
@@ -90,7 +113,8 @@ bool SetUp() {
   std::filesystem::create_directory(g.dir + "/conf");
   std::filesystem::create_directory(g.dir + "/run");
   std::ofstream(g.dir + "/conf/reader.conf")
-      << "FRIENDLYNAME \"TERVANE VQ480T\"\nLIBPATH " VQ_BUNDLE_SO "\nCHANNELID 1\n";
+      << "FRIENDLYNAME \"TERVANE VQ480T\"\nLIBPATH " VQ_BUNDLE_SO "\nCHANNELID 1\n\n"
+      << "FRIENDLYNAME \"" << kFloorName << "\"\nLIBPATH " VQ_ECHO_HANDLER_SO "\nCHANNELID 2\n";
 
   g.sim = Spawn({VQ_READER_SIM, "--socket", socket, "--card", "t1"}, g.dir + "/sim.log");
   if (!WaitForFile(socket, g.sim)) return false;
@@ -107,23 +131,26 @@ bool SetUp() {
 
   if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &g.context) != SCARD_S_SUCCESS)
     return false;
-  SCARD_READERSTATE state{};
-  state.szReader = kReader;
-  state.dwCurrentState = SCARD_STATE_UNAWARE;
-  for (int i = 0; i < 20 && !(state.dwEventState & SCARD_STATE_PRESENT); ++i) {
-    SCardGetStatusChange(g.context, 500, &state, 1);
-    state.dwCurrentState = state.dwEventState;
+  // The floor reader's name carries the index pcscd gave it.
+  std::string floorReader;
+  DWORD size = SCARD_AUTOALLOCATE;
+  char* names = nullptr;
+  if (SCardListReaders(g.context, nullptr, reinterpret_cast<char*>(&names), &size) ==
+      SCARD_S_SUCCESS) {
+    for (const char* n = names; *n; n += strlen(n) + 1)
+      if (std::string(n).rfind(kFloorName, 0) == 0) floorReader = n;
+    SCardFreeMemory(g.context, names);
   }
-  DWORD active = 0;
-  return SCardConnect(g.context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &g.card,
-                      &active) == SCARD_S_SUCCESS;
+  return Connect(kReader, &g.card) && !floorReader.empty() &&
+         Connect(floorReader.c_str(), &g.floorCard);
 }
 
-void Transmit(benchmark::State& state, const std::vector<BYTE>& apdu, DWORD expected) {
+void Transmit(benchmark::State& state, SCARDHANDLE card, const std::vector<BYTE>& apdu,
+              DWORD expected) {
   BYTE answer[300];
   for (auto _ : state) {
     DWORD length = sizeof answer;
-    LONG rv = SCardTransmit(g.card, SCARD_PCI_T1, apdu.data(), apdu.size(), nullptr, answer,
+    LONG rv = SCardTransmit(card, SCARD_PCI_T1, apdu.data(), apdu.size(), nullptr, answer,
                             &length);
     if (rv != SCARD_S_SUCCESS || length != expected) {
       state.SkipWithError("SCardTransmit failed");
@@ -133,18 +160,56 @@ void Transmit(benchmark::State& state, const std::vector<BYTE>& apdu, DWORD expe
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_Transmit5(benchmark::State& state) {
-  Transmit(state, {0x00, 0x84, 0x00, 0x00, 0x08}, 8 + 2);
-}
-BENCHMARK(BM_Transmit5)->UseRealTime();
+const std::vector<BYTE> kApdu5 = {0x00, 0x84, 0x00, 0x00, 0x08};
 
-void BM_Transmit261(benchmark::State& state) {
+std::vector<BYTE> Apdu261() {
   std::vector<BYTE> apdu = {0x80, 0xEE, 0x00, 0x00, 0xFF};
   for (int i = 0; i < 255; ++i) apdu.push_back(static_cast<BYTE>(i));
   apdu.push_back(0x00);
-  Transmit(state, apdu, 255 + 2);
+  return apdu;
 }
+
+void BM_Transmit5(benchmark::State& state) { Transmit(state, g.card, kApdu5, 8 + 2); }
+BENCHMARK(BM_Transmit5)->UseRealTime();
+
+void BM_Transmit5_Floor(benchmark::State& state) { Transmit(state, g.floorCard, kApdu5, 2); }
+BENCHMARK(BM_Transmit5_Floor)->UseRealTime();
+
+void BM_Transmit261(benchmark::State& state) { Transmit(state, g.card, Apdu261(), 255 + 2); }
 BENCHMARK(BM_Transmit261)->UseRealTime();
+
+void BM_Transmit261_Floor(benchmark::State& state) {
+  Transmit(state, g.floorCard, Apdu261(), 2);
+}
+BENCHMARK(BM_Transmit261_Floor)->UseRealTime();
+
+// The console report, and each run's time per round trip kept for the
+// comparison with the floor at the end.
+class FloorReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
+        seconds_[run.run_name.function_name] =
+            run.real_accumulated_time / static_cast<double>(run.iterations);
+  }
+
+  void PrintRatios() const {
+    std::printf("\nTime per round trip as a multiple of the floor (pcscd with a handler that"
+                " answers at once):\n");
+    for (const char* name : {"BM_Transmit5", "BM_Transmit261"}) {
+      auto figure = seconds_.find(name);
+      auto floor = seconds_.find(std::string(name) + "_Floor");
+      if (figure == seconds_.end() || floor == seconds_.end() || floor->second <= 0) continue;
+      std::printf("  %-16s %8.1f us  floor %8.1f us  x%.2f\n", name, figure->second * 1e6,
+                  floor->second * 1e6, figure->second / floor->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
 
 }  // namespace
 
@@ -158,7 +223,9 @@ int main(int argc, char** argv) {
     TearDown();
     return 1;
   }
-  benchmark::RunSpecifiedBenchmarks();
+  FloorReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
   benchmark::Shutdown();
   TearDown();
   return 0;
