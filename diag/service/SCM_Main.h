@@ -83,6 +83,7 @@ private:
     void CreateControls();
     void __fastcall SetServiceControlsEnabled(bool enabled);
     void __fastcall RefreshService();
+    void __fastcall ListProcessesPsapiOnce();
     void __fastcall HighlightRow(int index);
 };
 

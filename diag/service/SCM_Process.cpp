@@ -33,7 +33,12 @@ EnumProcessModulesFunc EnumProcessModulesPtr = NULL;
 GetModuleBaseNameAFunc GetModuleBaseNameAPtr = NULL;
 DWORD ProcessIds[kMaxProcessIds];
 char NameBuffer[MAX_PATH];
-bool PsapiListing = false;  // a listing that lets messages through is under way
+bool PsapiListing = false;       // a listing that lets messages through is under way
+bool PsapiListingAsked = false;  // and another was asked for meanwhile
+// Listings run in a row, each for the requests that came during the one
+// before; a request after the last of them stays asked for and is served
+// with the next listing.
+const int kListingsInARow = 8;
 
 bool DebugMarkerPresent()
 {
@@ -134,11 +139,27 @@ void __fastcall TfrmSCM::ListProcessesToolhelp()
 
 void __fastcall TfrmSCM::ListProcessesPsapi()
 {
-    // The listing lets the window handle its messages between processes; a
-    // listing asked for meanwhile (a timer tick, a click) does not run, since
-    // the library and its entry points are this listing's.
-    if (PsapiListing)
+    // The listing lets the window handle its messages between processes. A
+    // listing asked for meanwhile (a timer tick, a click, the end of an
+    // apply) is not run over this one, whose library and entry points are
+    // in use, but once this one has ended: the processes may have changed.
+    if (PsapiListing) {
+        PsapiListingAsked = true;
         return;
+    }
+    PsapiListing = true;
+    // Bounded by kListingsInARow.
+    for (int i = 0; i < kListingsInARow; ++i) {
+        PsapiListingAsked = false;
+        ListProcessesPsapiOnce();
+        if (!PsapiListingAsked)
+            break;
+    }
+    PsapiListing = false;
+}
+
+void __fastcall TfrmSCM::ListProcessesPsapiOnce()
+{
     ResetLibrary();
     memset(ProcessIds, 0, sizeof ProcessIds);
     if (OsVersionCode < 8)
@@ -167,7 +188,6 @@ void __fastcall TfrmSCM::ListProcessesPsapi()
         return;
     }
 
-    PsapiListing = true;
     lstview_Process->Items->Clear();
     DWORD count = bytes / sizeof(DWORD);
     if (count > (DWORD)kMaxProcessIds)
@@ -193,7 +213,6 @@ void __fastcall TfrmSCM::ListProcessesPsapi()
 
     FreeLibrary(PsapiLibrary);
     ResetLibrary();
-    PsapiListing = false;
 }
 
 void __fastcall TfrmSCM::AddProcessEntry(DWORD processId)

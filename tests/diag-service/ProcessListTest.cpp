@@ -4,6 +4,7 @@
 
 #include <vqwin/MessageTexts.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace scmtest {
@@ -205,6 +206,25 @@ TEST_F(ProcessList, ATickDuringTheListingDoesNotListOverIt) {
   RunFor(20);
   EXPECT_EQ(Rows(), kXpRows);
   EXPECT_EQ(Str(frmSCM->edt_ListViewProcessCnt->Text), "9");
+}
+
+// A listing asked for while one lets messages through runs once that one
+// has ended. Here the recommendation's ticks come during the listing at the
+// end of its first apply: the second apply starts the service and asks for
+// a listing, which must not be lost, as the service's process only now runs.
+TEST_F(ProcessList, AListingAskedForDuringAListingFollowsIt) {
+  Service("SCardSvr").values["state"] = std::string("stopped");
+  SetStartType("SCardSvr", 4);
+  for (int i = 0; i < 600; ++i) AddProcess("worker.exe", 10000 + 4 * i);
+  Open();
+  ASSERT_TRUE(frmSCM->tmrAutoProcess->Enabled);
+  RunFor(30000);
+  EXPECT_FALSE(frmSCM->tmrAutoProcess->Enabled);
+  EXPECT_EQ(ServiceState("SCardSvr"), static_cast<DWORD>(SERVICE_RUNNING));
+  const std::vector<std::string> rows = Rows();
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), "*1052|SCardSvr.exe"), 1);
+  EXPECT_EQ(Str(frmSCM->edt_ListViewProcessCnt->Text), std::to_string(rows.size()));
+  EXPECT_EQ(rows.size(), kXpRows.size() + 600);
 }
 
 }  // namespace
