@@ -4,7 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <thread>
 
 #include "IfdHandler.h"
@@ -13,6 +15,7 @@
 #include "vqiokit/SimDevices.h"
 #include "vqsim/Cards.h"
 #include "vqsim/SimReader.h"
+#include "vqsim/SocketLink.h"
 #include "vqsim/SocketServer.h"
 
 namespace {
@@ -105,5 +108,66 @@ TEST_F(SocketDeviceTest, SocketClosingMidTransferBreaksTheTransport) {
   EXPECT_NE(dd_.TransportBroken, 0);
   EXPECT_EQ(SendSlotStatus(), STATUS_UNSUCCESSFUL);
 }
+
+// vqreader-sim's "--control PATH unplug|stall" while the host waits for an
+// answer: the waiting read ends at once, not at its time-out, and breaks the
+// transport. A pulled reader is gone for a new channel too; a stalled one
+// works again once the device was reset.
+struct BreakCase {
+  const char* name;
+  bool (vqsim::SocketLink::*control)();
+  bool foundAgain;
+};
+
+void PrintTo(const BreakCase& c, std::ostream* os) { *os << c.name; }
+
+class SocketBreakTest : public SocketDeviceTest, public ::testing::WithParamInterface<BreakCase> {};
+
+TEST_P(SocketBreakTest, WaitingReadEndsAtOnceAndBreaksTheTransport) {
+  const BreakCase& c = GetParam();
+  ASSERT_EQ(UsbOpen(&ext_, VQUSB_VENDOR_ID, VQUSB_PRODUCT_ID), STATUS_SUCCESS);
+  ASSERT_EQ(UsbInitTransfer(&ext_), STATUS_SUCCESS);
+  reader_->UpdateFaults([](vqsim::Faults& f) { f.muteReader = true; });
+  ASSERT_EQ(SendSlotStatus(), STATUS_SUCCESS);
+  dd_.ReadTimeout = 10000;
+  bool done = false;
+  std::thread breaker([&] {
+    usleep(100000);
+    auto control = vqsim::SocketLink::Connect(path_);
+    done = control && ((*control).*c.control)();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  uint8_t answer[512];
+  uint32_t length = 0;
+  EXPECT_EQ(UsbBulkRead(&ext_, answer, sizeof answer, &length), STATUS_UNSUCCESSFUL);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  breaker.join();
+  ASSERT_TRUE(done);
+  EXPECT_LT(waited, std::chrono::seconds(5)) << "the read waited for its time-out";
+  EXPECT_NE(dd_.TransportBroken, 0);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(SendSlotStatus(), STATUS_UNSUCCESSFUL);
+
+  UsbClose(&ext_);
+  reader_->UpdateFaults([](vqsim::Faults& f) { f.muteReader = false; });
+  SmartcardExtension again{};
+  ReaderDeviceData againData{};
+  again.DeviceData = &againData;
+  const bool found = UsbOpen(&again, VQUSB_VENDOR_ID, VQUSB_PRODUCT_ID) == STATUS_SUCCESS &&
+                     UsbInitTransfer(&again) == STATUS_SUCCESS;
+  EXPECT_EQ(found, c.foundAgain);
+  if (found) {
+    const uint8_t frame[10] = {0x65, 0, 0, 0, 0, 0, 0x43, 0, 0, 0};
+    EXPECT_EQ(UsbBulkWrite(&again, frame, sizeof frame), STATUS_SUCCESS);
+    againData.ReadTimeout = 2000;
+    EXPECT_EQ(UsbBulkRead(&again, answer, sizeof answer, &length), STATUS_SUCCESS);
+  }
+  UsbClose(&again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, SocketBreakTest,
+                         ::testing::Values(BreakCase{"Unplug", &vqsim::SocketLink::Unplug, false},
+                                           BreakCase{"Stall", &vqsim::SocketLink::StallBulk, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
