@@ -9,6 +9,8 @@
 // entry point, arguments, answers (length, bytes). See QueueAnswers.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -35,7 +37,13 @@ void QueueCallAnswers(FuzzInput& in) {
 
 // What an entry point hands back: never more than the caller's buffer, and
 // nothing with a failure.
+bool Verbose() {
+  static const bool verbose = std::getenv("FUZZ_VERBOSE") != nullptr;
+  return verbose;
+}
+
 void Check(RESPONSECODE rc, DWORD length, DWORD size) {
+  if (Verbose()) std::fprintf(stderr, "  -> %ld length %lu of %lu\n", rc, length, size);
   if (length > size) __builtin_trap();
   if (rc != IFD_SUCCESS && length != 0) __builtin_trap();
 }
@@ -52,12 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const DWORD lun = 0;
 
   QueueCallAnswers(in);
-  if (IFDHCreateChannel(lun, 0) != IFD_SUCCESS) return 0;
+  const RESPONSECODE created = IFDHCreateChannel(lun, 0);
+  if (Verbose()) std::fprintf(stderr, "create -> %ld\n", created);
+  if (created != IFD_SUCCESS) return 0;
 
   for (int call = 0; call < 12 && !in.Empty(); ++call) {
     const uint8_t entry = in.Byte();
     // Now and then a reader index the handler has no channel for.
     const DWORD callLun = (entry & 0x80) ? static_cast<DWORD>(in.Byte()) << 16 : lun;
+    if (Verbose()) std::fprintf(stderr, "entry %d lun 0x%lX\n", entry % 9, callLun);
     switch (entry % 9) {
       case 0: {
         const uint8_t t = in.Byte();
@@ -79,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const DWORD protocol = in.Byte() % 5;
         const UCHAR flags = in.Byte(), pts1 = in.Byte(), pts2 = in.Byte(), pts3 = in.Byte();
         QueueCallAnswers(in);
-        IFDHSetProtocolParameters(callLun, protocol, flags, pts1, pts2, pts3);
+        Check(IFDHSetProtocolParameters(callLun, protocol, flags, pts1, pts2, pts3), 0, 0);
         break;
       }
       case 3: {
@@ -126,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 6:
         QueueCallAnswers(in);
-        IFDHICCPresence(callLun);
+        Check(IFDHICCPresence(callLun), 0, 0);
         break;
       case 7:
         // A second channel on a taken slot, or on another index: no reader left.
