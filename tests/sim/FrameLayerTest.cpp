@@ -142,6 +142,73 @@ TEST(FrameLayer, MuteReaderAnswersNothingButRecordsTheRequest) {
   EXPECT_TRUE(simtest::Exchange(r, kMsgGetSlotStatus, 3).empty());
 }
 
+TEST(FrameLayer, FloodsGoOnUntilCleared) {
+  struct Case {
+    const char* name;
+    ReaderFlood flood;
+    // Checks one flood chunk (`n`: reads since the request, from 0).
+    void (*check)(const std::vector<uint8_t>& chunk, size_t n);
+  };
+  const Case cases[] = {
+      {"time extensions", ReaderFlood::TimeExtensions,
+       [](const std::vector<uint8_t>& c, size_t) {
+         ASSERT_EQ(c.size(), kHeaderSize);
+         EXPECT_EQ(ParseHeader(c).seq, 40);
+         EXPECT_EQ(ParseHeader(c).b7 & 0xC0, kCmdTimeExtension);
+       }},
+      {"short chunks", ReaderFlood::ShortChunks,
+       [](const std::vector<uint8_t>& c, size_t) { EXPECT_EQ(c.size(), 5u); }},
+      {"frames of earlier requests", ReaderFlood::ForeignFrames,
+       [](const std::vector<uint8_t>& c, size_t) {
+         ASSERT_EQ(c.size(), 2 * kHeaderSize);
+         EXPECT_EQ(ParseHeader(c).seq, 38);
+         EXPECT_EQ(ParseHeader(std::span(c).subspan(kHeaderSize)).seq, 39);
+       }},
+      {"endless frame", ReaderFlood::EndlessFrame,
+       [](const std::vector<uint8_t>& c, size_t n) {
+         ASSERT_EQ(c.size(), kChunkSize);
+         if (n == 0) {
+           EXPECT_EQ(ParseHeader(c).length, 0xFFFFFFF0u);
+           EXPECT_EQ(ParseHeader(c).seq, 40);
+         } else {
+           EXPECT_EQ(c, std::vector<uint8_t>(kChunkSize, 0xA5));
+         }
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimReader r;
+    r.InsertCard(T0Card());
+    r.UpdateFaults([&](Faults& f) { f.flood = c.flood; });
+    auto req = Request(kMsgGetInfo, 40);
+    r.BulkOut(req.data(), req.size());
+    for (size_t n = 0; n < 3; ++n) {
+      uint8_t buf[kChunkSize];
+      size_t got = 0;
+      ASSERT_EQ(r.BulkIn(buf, sizeof buf, &got, 0), LinkStatus::Ok);
+      c.check(std::vector<uint8_t>(buf, buf + got), n);
+    }
+    // The answer held back during the flood is gone; the next one comes.
+    r.UpdateFaults([](Faults& f) { f.flood = ReaderFlood::None; });
+    EXPECT_EQ(r.PendingTransfers(), 0u);
+    EXPECT_EQ(ParseHeader(simtest::Exchange(r, kMsgGetInfo, 41)).seq, 41);
+  }
+}
+
+TEST(FrameLayer, RecordKeepsTheLastFrames) {
+  SimReader r;
+  const size_t sent = SimReader::kMaxRecordedFrames + 76;
+  for (size_t i = 0; i < sent; ++i) {
+    auto req = Request(kMsgGetSlotStatus, static_cast<uint8_t>(i));
+    r.BulkOut(req.data(), req.size());
+    Drain(r);
+  }
+  const auto frames = r.Received();
+  ASSERT_EQ(frames.size(), SimReader::kMaxRecordedFrames);
+  EXPECT_EQ(frames.front().header.seq, 76);
+  EXPECT_EQ(frames.back().header.seq, static_cast<uint8_t>(sent - 1));
+}
+
 TEST(FrameLayer, HostileLengthIsRefusedAndTheReaderRecovers) {
   SimReader r;
   auto req = Request(kMsgEscape, 5);

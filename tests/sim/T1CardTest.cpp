@@ -140,6 +140,28 @@ TEST(T1Card, CardFaultsAndTheirRecovery) {
   }
 }
 
+TEST(T1Card, FloodAnswersEveryBlockButTheHostsRequests) {
+  const auto select = FromHex("00 A4 04 00 00");
+  struct Case {
+    CardFlood flood;
+    std::vector<uint8_t> first, second;  // answers to the I-block and to an R-block
+  } cases[] = {
+      {CardFlood::Wtx, Blk(0xC3, {1}, false), Blk(0xC3, {1}, false)},
+      {CardFlood::Ifs, Blk(0xC1, {32}, false), Blk(0xC1, {32}, false)},
+      {CardFlood::Abort, Blk(0xC2, {}, false), Blk(0xC2, {}, false)},
+      {CardFlood::EmptyChain, Blk(0x20, {}, false), Blk(0x60, {}, false)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.flood));
+    Host h(T1Card());
+    h.reader.UpdateFaults([&](Faults& f) { f.cardFlood = c.flood; });
+    EXPECT_EQ(h.Send(0x00, select), c.first);
+    EXPECT_EQ(h.Send(0x90, {}), c.second);
+    EXPECT_EQ(h.Send(0xC1, {0xFC}), Blk(0xE1, {0xFC}, false));  // still answered
+    EXPECT_EQ(h.Send(0xC0, {}), Blk(0xE0, {}, false));
+  }
+}
+
 TEST(T1Card, ResyncResetsBothSequenceNumbers) {
   Host h(T1Card());
   h.Send(0x00, FromHex("00 A4 04 00 00"));

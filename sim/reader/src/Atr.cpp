@@ -16,6 +16,7 @@ std::vector<uint8_t> T1Lrc() { return WithTck(FromHex("3B 96 13 81 31 FE 45 56 5
 std::vector<uint8_t> T1Crc() { return WithTck(FromHex("3B 96 13 81 71 FE 45 01 56 51 55 53 42 32")); }
 std::vector<uint8_t> Inverse() { return FromHex("3F 16 13 56 51 55 53 42 33"); }
 std::vector<uint8_t> Tb1() { return FromHex("3B 66 25 00 56 51 55 53 42 34"); }
+std::vector<uint8_t> T1InTd1Only() { return WithTck(FromHex("3B 90 13 11 81")); }
 std::vector<uint8_t> Delayed() { return FromHex("3B E2 00 00 40 20 99 01"); }
 std::vector<uint8_t> Fixed() {
   return FromHex("3B BF 18 00 80 31 70 35 53 54 41 52 43 4F 53 20 53 32 31 20 43 90 00 9B");

@@ -49,7 +49,7 @@ LinkStatus SimReader::BulkOut(const uint8_t* data, size_t len) {
     f.header = ParseHeader(inBuf_);
     if (f.header.length > kMaxRequestPayload) {
       // A length no request has: answer "failed" and drop what is buffered.
-      received_.push_back(f);
+      Record(f);
       inBuf_.clear();
       FrameHeader a{kReplySlotStatus, 0, f.header.slot, f.header.seq,
                     static_cast<uint8_t>(kCmdFailed | CardStatus()), kErrBadLength, 0};
@@ -60,8 +60,8 @@ LinkStatus SimReader::BulkOut(const uint8_t* data, size_t len) {
     if (inBuf_.size() < total) break;  // the rest comes in a later write
     f.payload.assign(inBuf_.begin() + kHeaderSize, inBuf_.begin() + total);
     inBuf_.erase(inBuf_.begin(), inBuf_.begin() + total);
-    received_.push_back(f);
-    if (faults_.muteReader) continue;
+    Record(f);
+    if (faults_.muteReader || faults_.flood != ReaderFlood::None) continue;
     if (faults_.muteAnswers > 0) {
       --faults_.muteAnswers;
       continue;
@@ -171,11 +171,62 @@ void SimReader::QueueAnswer(std::vector<uint8_t> frame, const FrameHeader& req, 
   lastAnswer_ = std::move(frame);
 }
 
+void SimReader::Record(const HostFrame& f) {
+  received_.push_back(f);
+  if (received_.size() > kMaxRecordedFrames) received_.pop_front();
+  lastSeq_ = f.header.seq;
+  floodReads_ = 0;
+}
+
+std::vector<uint8_t> SimReader::FloodChunk() {
+  const uint32_t n = floodReads_++;
+  switch (faults_.flood) {
+    case ReaderFlood::TimeExtensions: {
+      FrameHeader t{kReplyDataBlock, 0, 0, lastSeq_, static_cast<uint8_t>(kCmdTimeExtension | CardStatus()), 1, 0};
+      return BuildFrame(t, {});
+    }
+    case ReaderFlood::ShortChunks: {
+      FrameHeader h{kReplyDataBlock, 2, 0, lastSeq_, CardStatus(), 0, 0};
+      std::vector<uint8_t> f = BuildFrame(h, std::vector<uint8_t>{0x90, 0x00});
+      f.resize(5);
+      return f;
+    }
+    case ReaderFlood::ForeignFrames: {
+      FrameHeader a{kReplySlotStatus, 0, 0, static_cast<uint8_t>(lastSeq_ - 2), CardStatus(), 0, 0};
+      FrameHeader b = a;
+      b.seq = static_cast<uint8_t>(lastSeq_ - 1);
+      std::vector<uint8_t> f = BuildFrame(a, {});
+      const std::vector<uint8_t> g = BuildFrame(b, {});
+      f.insert(f.end(), g.begin(), g.end());
+      return f;
+    }
+    case ReaderFlood::EndlessFrame:
+    default: {
+      std::vector<uint8_t> f(kChunkSize, 0xA5);
+      if (n == 0) {
+        FrameHeader h{kReplyDataBlock, 0, 0, lastSeq_, CardStatus(), 0, 0};
+        const std::vector<uint8_t> header = BuildFrame(h, {});
+        std::copy(header.begin(), header.end(), f.begin());
+        const uint8_t announced[4] = {0xFF, 0xFF, 0xFF, 0xF0};  // most significant first
+        std::copy(announced, announced + 4, f.begin() + 1);
+      }
+      return f;
+    }
+  }
+}
+
 LinkStatus SimReader::BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t /*timeoutMs*/) {
   std::lock_guard lock(mu_);
   if (got) *got = 0;
   if (unplugged_) return LinkStatus::Unplugged;
   if (stalled_) return LinkStatus::Stalled;
+  if (faults_.flood != ReaderFlood::None) {
+    const std::vector<uint8_t> chunk = FloodChunk();
+    const size_t n = std::min(cap, chunk.size());
+    if (n && buf) std::memcpy(buf, chunk.data(), n);
+    if (got) *got = n;
+    return LinkStatus::Ok;
+  }
   if (out_.empty()) return LinkStatus::Timeout;
   auto& front = out_.front();
   const size_t n = std::min(cap, front.size());
@@ -292,7 +343,7 @@ void SimReader::SetEscapeHandler(std::function<std::vector<uint8_t>(std::span<co
 
 std::vector<HostFrame> SimReader::Received() const {
   std::lock_guard lock(mu_);
-  return received_;
+  return {received_.begin(), received_.end()};
 }
 
 std::vector<uint8_t> SimReader::ReceivedTypes() const {

@@ -62,6 +62,27 @@ std::vector<uint8_t> T1Model::NextChainBlock(Faults& faults) {
   return bad;
 }
 
+std::vector<uint8_t> T1Model::Flood(Faults& faults) {
+  switch (faults.cardFlood) {
+    case CardFlood::Wtx: {
+      const uint8_t m[1] = {1};
+      return Send(Block(0xC3, m, faults), faults);
+    }
+    case CardFlood::Ifs: {
+      const uint8_t n[1] = {32};
+      return Send(Block(0xC1, n, faults), faults);
+    }
+    case CardFlood::Abort:
+      return Send(Block(0xC2, {}, faults), faults);
+    case CardFlood::EmptyChain:
+    default: {
+      std::vector<uint8_t> block = Block(static_cast<uint8_t>(ns_ << 6 | 0x20), {}, faults);
+      ns_ ^= 1;
+      return Send(std::move(block), faults);
+    }
+  }
+}
+
 CardAnswer T1Model::Exchange(std::span<const uint8_t> in, uint8_t /*p1*/, Faults& faults) {
   auto out = [](std::vector<uint8_t> b) { return CardAnswer{false, std::move(b), 0}; };
   const size_t edcLen = Info().crc ? 2 : 1;
@@ -72,6 +93,9 @@ CardAnswer T1Model::Exchange(std::span<const uint8_t> in, uint8_t /*p1*/, Faults
   nad_ = in[0];
   const uint8_t pcb = in[1];
   const auto inf = in.subspan(3, in[2]);
+
+  const bool hostRequest = pcb == 0xC0 || pcb == 0xC1 || pcb == 0xC2;
+  if (faults.cardFlood != CardFlood::None && !hostRequest) return out(Flood(faults));
 
   if (faults.unknownSBlock) {
     faults.unknownSBlock = false;

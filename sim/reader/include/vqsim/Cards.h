@@ -21,6 +21,9 @@ std::vector<uint8_t> T1Crc();     // T=1, TA1 0x13, IFSC 254, CRC
 std::vector<uint8_t> Inverse();   // T=0 card of inverse convention, TS 0x3F (direct form)
 std::vector<uint8_t> Tb1();       // T=0, TB1 0x25
 std::vector<uint8_t> Delayed();   // 3B E2 00 00 40 20 99 01
+// T=1 named in TD1 only, TA2 0x81 (specific mode, T=1): no T=1 level, so
+// IFSC 32, CWI 13, BWI 4 and LRC by default.
+std::vector<uint8_t> T1InTd1Only();  // 3B 90 13 11 81 13
 std::vector<uint8_t> Fixed();     // the 24-byte ATR the host assumes for card types 2 and 3
 // Appends the check byte TCK (XOR of T0 up to the last byte).
 std::vector<uint8_t> WithTck(std::vector<uint8_t> bytes);
@@ -149,6 +152,7 @@ class T1Model : public IsoCard {
   std::vector<uint8_t> Send(std::vector<uint8_t> block, Faults& faults);
   std::vector<uint8_t> RBlock(uint8_t error, Faults& faults);
   std::vector<uint8_t> NextChainBlock(Faults& faults);
+  std::vector<uint8_t> Flood(Faults& faults);  // the answer of Faults::cardFlood
 
   uint8_t ns_ = 0;          // N(S) of the card's next I-block
   uint8_t nr_ = 0;          // N(S) expected in the host's next I-block

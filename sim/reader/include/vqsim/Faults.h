@@ -12,6 +12,27 @@ enum class PpsAnswer {
   Wrong,   // the card answers a different PPS1 (with a correct PCK)
 };
 
+// A reader that never settles: while set, the reader sends this on every
+// bulk-in read and holds back every answer (requests are still taken).
+enum class ReaderFlood {
+  None,
+  TimeExtensions,  // a time-extension frame for the last request
+  ShortChunks,     // a 5-byte chunk: the first bytes of a header
+  ForeignFrames,   // one chunk of two frames of earlier requests' sequence numbers
+  EndlessFrame,    // a frame announcing 0xFFFFFFF0 payload bytes, then 512 bytes of it per read
+};
+
+// A T=1 card that never settles: while set, it answers every I-block,
+// R-block and S-response of the host this way (S-requests of the host, such
+// as IFS or resync, are still answered).
+enum class CardFlood {
+  None,
+  Wtx,         // S(WTX request) with multiplier 1
+  Ifs,         // S(IFS request) offering 32
+  Abort,       // S(abort request)
+  EmptyChain,  // an empty I-block with the more-data bit
+};
+
 struct Faults {
   // --- frame layer (every answer) ---
   int timeExtensions = 0;         // time-extension frames before the next answer
@@ -19,6 +40,7 @@ struct Faults {
   bool shortFirstChunk = false;   // next answer is preceded by a 5-byte chunk (its own first bytes)
   bool muteReader = false;        // no answer at all to any request while set
   int muteAnswers = 0;            // the next N requests get no answer
+  ReaderFlood flood = ReaderFlood::None;
 
   // --- transfer block, reader level ---
   int cardMute = 0;               // next N transfers fail with error 0xFE
@@ -35,6 +57,7 @@ struct Faults {
   uint8_t cardIfsRequest = 0;     // non-zero: S(IFS request, n) before the next I-block answer
   int rBlockRequests = 0;         // next N host I-blocks are answered with R(error 1) instead
   bool ignoreResync = false;      // a resync request gets an R-block instead of S(0xE0)
+  CardFlood cardFlood = CardFlood::None;
 };
 
 }  // namespace vqsim

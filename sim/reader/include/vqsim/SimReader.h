@@ -1,6 +1,6 @@
 // One simulated reader of the family, in process: the device side of the
 // frame protocol behind the UsbLink endpoints, with a card slot, faults on
-// demand and a record of every frame the host sent. Thread-safe.
+// demand and a record of the last frames the host sent. Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -78,7 +78,9 @@ class SimReader : public UsbLink {
   // Answer of the escape command: the host's bytes echoed unless set.
   void SetEscapeHandler(std::function<std::vector<uint8_t>(std::span<const uint8_t>)> handler);
 
-  // Frames the host sent, in order.
+  // The last kMaxRecordedFrames frames the host sent, in order (older ones
+  // are dropped, so that a reader that serves for long keeps its size).
+  static constexpr size_t kMaxRecordedFrames = 1024;
   std::vector<HostFrame> Received() const;
   std::vector<uint8_t> ReceivedTypes() const;
   void ClearReceived();
@@ -92,6 +94,8 @@ class SimReader : public UsbLink {
   uint8_t CardStatus() const;
   void QueueAnswer(std::vector<uint8_t> frame, const FrameHeader& req, int cardTimeExt);
   void QueueNotice(bool present);
+  void Record(const HostFrame& f);
+  std::vector<uint8_t> FloodChunk();
   void Wake(std::unique_lock<std::mutex>& lock);
 
   const ReaderConfig config_;
@@ -108,7 +112,9 @@ class SimReader : public UsbLink {
   std::deque<std::vector<uint8_t>> out_;       // bulk-in transfers
   std::deque<std::vector<uint8_t>> notices_;   // interrupt-in transfers
   std::vector<uint8_t> lastAnswer_;            // for the stale-answer fault
-  std::vector<HostFrame> received_;
+  std::deque<HostFrame> received_;             // the last kMaxRecordedFrames
+  uint8_t lastSeq_ = 0;                        // of the last request, for floods
+  uint32_t floodReads_ = 0;                    // flood chunks sent since that request
 };
 
 }  // namespace vqsim
