@@ -76,14 +76,43 @@ static int32_t ScanForFrame(const uint8_t* chunk, uint32_t chunkLength, uint8_t 
   return -1;
 }
 
+// Follows the frames of a chunk from its start, each behind the one before
+// (late answers sent back to back), to one that carries our sequence number
+// and runs on past the chunk's end: the answer, its rest in later chunks.
+// Returns its start, or -1.
+static int32_t FollowFrames(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence) {
+  uint64_t start = 0;
+  while (start + ReaderHeaderSize <= chunkLength) {
+    const uint64_t end = start + ReaderFrameLength(chunk + start) + ReaderHeaderSize;
+    if (end > chunkLength) {
+      return chunk[start + ReaderOffsetSequence] == sequence ? static_cast<int32_t>(start) : -1;
+    }
+    start = end;
+  }
+  return -1;
+}
+
+// Where the answer starts in the first chunk of a frame, or -1 when the chunk
+// holds none of it.
+static int32_t FindAnswer(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence) {
+  if (chunkLength < ReaderHeaderSize) return -1;
+  const uint64_t announced = uint64_t{ReaderFrameLength(chunk)} + ReaderHeaderSize;
+  if (announced >= chunkLength) return 0;
+  // More than the announced frame: left-overs of an earlier answer in front.
+  const int32_t start = ScanForFrame(chunk, chunkLength, sequence);
+  return start >= 0 ? start : FollowFrames(chunk, chunkLength, sequence);
+}
+
 // Reads and drops the rest of a frame that does not fit the reply buffer, so
 // that its tail is not taken for the next answer. The tail ends where the
-// frame ends, at a short chunk (the end of the reader's transfer) or when the
-// reader has nothing more to send.
+// frame ends, at a short chunk (the end of the reader's transfer), when the
+// reader has nothing more to send, or after ReaderMaxDrainChunks chunks.
 static NTSTATUS RefuseOversizedFrame(SmartcardExtension* ext, uint64_t remaining,
                                      uint32_t chunkLength) {
   uint8_t chunk[ReaderReadChunk];
-  while (remaining > 0 && chunkLength == ReaderReadChunk) {
+  for (uint32_t drained = 0;
+       drained < ReaderMaxDrainChunks && remaining > 0 && chunkLength == ReaderReadChunk;
+       ++drained) {
     chunkLength = 0;
     if (UsbBulkRead(ext, chunk, ReaderReadChunk, &chunkLength) != STATUS_SUCCESS) break;
     if (chunkLength > ReaderReadChunk) chunkLength = ReaderReadChunk;
@@ -126,13 +155,30 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
   uint8_t chunk[ReaderReadChunk];
   uint64_t expected = ReaderHeaderSize;
   bool firstChunk = true;
+  uint32_t idleReads = 0;
+  uint32_t timeExtensions = 0;
   ext->ReceivedLength = 0;
 
+  // Bounded: each pass is one read, and it either adds at least one byte to
+  // the frame (at most the reply buffer's size per frame), starts a frame (at
+  // most ReaderMaxTimeExtensions + 1 of them), or is idle (at most
+  // ReaderMaxIdleReads in a row); a read that fails ends the exchange.
   while (firstChunk || ext->ReceivedLength < expected) {
     uint32_t chunkLength = 0;
     status = UsbBulkRead(ext, chunk, ReaderReadChunk, &chunkLength);
     if (status != STATUS_SUCCESS) return status;
     if (chunkLength > ReaderReadChunk) chunkLength = ReaderReadChunk;
+
+    const int32_t start = firstChunk ? FindAnswer(chunk, chunkLength, sequence) : 0;
+    if (chunkLength == 0 || start < 0) {
+      // Nothing of our answer: a short or empty chunk, or other frames only.
+      if (++idleReads > ReaderMaxIdleReads) {
+        ext->ReceivedLength = 0;
+        return STATUS_DEVICE_PROTOCOL_ERROR;
+      }
+      continue;
+    }
+    idleReads = 0;
 
     if (!firstChunk) {
       const uint64_t room = expected - ext->ReceivedLength;
@@ -142,25 +188,14 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
       continue;
     }
 
-    // First chunk of a frame. Too short for a header: wait for the next frame.
-    if (chunkLength < ReaderHeaderSize) continue;
-    int32_t start = 0;
-    const uint64_t announced = uint64_t{ReaderFrameLength(chunk)} + ReaderHeaderSize;
-    if (announced < chunkLength) {
-      // More than the announced frame: left-overs of an earlier answer.
-      start = ScanForFrame(chunk, chunkLength, sequence);
-      if (start < 0) continue;  // no frame of ours in it: read on
-      expected = uint64_t{ReaderFrameLength(chunk + start)} + ReaderHeaderSize;
-    } else {
-      expected = announced;
-    }
-
+    expected = uint64_t{ReaderFrameLength(chunk + start)} + ReaderHeaderSize;
     const uint32_t held = chunkLength - static_cast<uint32_t>(start);
     if (expected > ext->ReplyBufferSize) {
       return RefuseOversizedFrame(ext, expected - held, chunkLength);
     }
-    memcpy(ext->ReplyBuffer, chunk + start, held);
-    ext->ReceivedLength = held;
+    const uint32_t take = held < expected ? held : static_cast<uint32_t>(expected);
+    memcpy(ext->ReplyBuffer, chunk + start, take);
+    ext->ReceivedLength = take;
     firstChunk = false;
 
     if (IsTimeExtension(ext->ReplyBuffer[ReaderOffsetStatus])) {
@@ -168,6 +203,7 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
       ext->ReceivedLength = 0;
       expected = ReaderHeaderSize;
       firstChunk = true;
+      if (++timeExtensions > ReaderMaxTimeExtensions) return STATUS_IO_TIMEOUT;
     }
   }
   return STATUS_SUCCESS;

@@ -43,6 +43,22 @@ constexpr uint32_t ReadTimeoutInitial = 10000;
 constexpr uint32_t ReadTimeoutCommand = 60000;
 constexpr uint32_t ReadTimeoutStatus = 2000;
 
+// Bounds of one exchange, in reads, so that a reader that never settles
+// cannot hold the caller (each read waits at most the read time-out):
+// - time-extension frames per exchange: each grants the reader a fresh read
+//   time-out; a card stretches its own waiting time at most 255-fold (the
+//   largest WTX multiplier), and a reader that asks more often than that is
+//   taken as hung: STATUS_IO_TIMEOUT.
+constexpr uint32_t ReaderMaxTimeExtensions = 255;
+// - reads in a row that bring nothing of our answer (empty chunks, first
+//   chunks too short for a header, chunks that hold only other frames): a
+//   late answer or two is normal, a stream of them is not:
+//   STATUS_DEVICE_PROTOCOL_ERROR.
+constexpr uint32_t ReaderMaxIdleReads = 16;
+// - chunks read away after a frame too long for the reply buffer (4 KiB
+//   beyond its first chunk), before STATUS_BUFFER_TOO_SMALL.
+constexpr uint32_t ReaderMaxDrainChunks = 8;
+
 // Sequence counter, one per loaded driver, shared by all readers and taken
 // without a lock. Each header built takes its value and increments it
 // (wrapping 255 -> 0).
@@ -64,7 +80,8 @@ void CCIDSetCCIDHeader(uint8_t* Buffer, uint8_t Type, uint32_t Length, uint8_t S
 // Sends the frame of the send buffer (SendLength bytes) and leaves the whole
 // reply frame, header included, in the reply buffer (ReceivedLength bytes).
 // Frames with the time-extension status, left-overs of earlier answers and
-// first chunks too short for a header are passed over.
+// first chunks too short for a header are passed over, within the bounds
+// above; a bound that runs out leaves ReceivedLength 0.
 NTSTATUS CCID_ReadWrite(SmartcardExtension* SmartcardExtension);
 
 #if VQ_BUILD_CE

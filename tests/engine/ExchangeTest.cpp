@@ -152,6 +152,15 @@ TEST_F(ExchangeTest, ChunkLayouts) {
                                   ReplyFrame(0x60, s, 0x01, info)};
        },
        ReplyFrame(0x60, 7, 0x01, info), 2},
+      {"late answer ahead, ours runs on into the next chunk", 7,
+       [&](uint8_t s) {
+         // Two 268-byte answers back to back: 512 + 24 bytes.
+         const Bytes both = Concat(ReplyFrame(0x80, s - 1, 0x00, Filled(258, 1)),
+                                   ReplyFrame(0x80, s, 0x00, Filled(258, 2)));
+         return std::deque<Bytes>{Bytes(both.begin(), both.begin() + 512),
+                                  Bytes(both.begin() + 512, both.end())};
+       },
+       ReplyFrame(0x80, 7, 0x00, Filled(258, 2)), 2},
       {"bytes beyond the frame in a later chunk are dropped", 7,
        [&](uint8_t s) {
          const Bytes f = ReplyFrame(0x80, s, 0x00, big);
@@ -215,6 +224,17 @@ TEST_F(ExchangeTest, FailuresEndWithAStatus) {
   const Bytes f = ReplyFrame(0x80, Prepare(0x6F), 0x00, Filled(690, 1));
   link.chunks = {Bytes(f.begin(), f.begin() + 512)};
   EXPECT_EQ(CCID_ReadWrite(ext), STATUS_UNSUCCESSFUL);
+
+  // A transport that reports success with nothing read, again and again, in
+  // the middle of a frame: the exchange gives up after its idle reads.
+  const Bytes g = ReplyFrame(0x80, Prepare(0x6F), 0x00, Filled(690, 1));
+  link.chunks = std::deque<Bytes>(100, Bytes{});
+  link.chunks.push_front(Bytes(g.begin(), g.begin() + 512));
+  vqtest::ResetStats(ext);
+  EXPECT_EQ(CCID_ReadWrite(ext), STATUS_DEVICE_PROTOCOL_ERROR);
+  EXPECT_EQ(reader.stats().reads, 1 + ReaderMaxIdleReads + 1);
+  EXPECT_EQ(ext->ReceivedLength, 0u);
+  link.chunks.clear();
 }
 
 TEST_F(ExchangeTest, ReplyLongerThanTheReplyBuffer) {

@@ -87,6 +87,37 @@ TEST_F(SimExchangeTest, FrameLayerFaults) {
   EXPECT_EQ(GlobalSeqNum.load(), 21);
 }
 
+TEST_F(SimExchangeTest, ReaderThatNeverSettlesEndsWithinItsBound) {
+  const struct {
+    const char* name;
+    vqsim::ReaderFlood flood;
+    NTSTATUS status;
+    uint32_t reads;
+  } cases[] = {
+      {"time extensions without end", vqsim::ReaderFlood::TimeExtensions, STATUS_IO_TIMEOUT,
+       ReaderMaxTimeExtensions + 1},
+      {"5-byte chunks without end", vqsim::ReaderFlood::ShortChunks, STATUS_DEVICE_PROTOCOL_ERROR,
+       ReaderMaxIdleReads + 1},
+      {"frames of earlier requests without end", vqsim::ReaderFlood::ForeignFrames,
+       STATUS_DEVICE_PROTOCOL_ERROR, ReaderMaxIdleReads + 1},
+      {"a frame announcing 0xFFFFFFF0 bytes", vqsim::ReaderFlood::EndlessFrame,
+       STATUS_BUFFER_TOO_SMALL, 1 + ReaderMaxDrainChunks},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim.SetFaults({.flood = c.flood});
+    EXPECT_EQ(Exchange(0x60), c.status);
+    EXPECT_EQ(reader.stats().reads, c.reads);
+    EXPECT_EQ(reader.stats().waitedMs, 0u);  // every read was answered
+    EXPECT_EQ(ext->ReceivedLength, 0u);
+
+    // Once the reader settles, the next exchange gets its answer.
+    sim.SetFaults({});
+    ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
+    ExpectInfoAnswer();
+  }
+}
+
 TEST_F(SimExchangeTest, MuteReaderEndsWithTransportStatus) {
   sim.SetFaults({.muteReader = true});
   ASSERT_EQ(Exchange(0x60), STATUS_UNSUCCESSFUL);
