@@ -22,18 +22,35 @@ void ShowEscapedException()
     }
 }
 
+void StartProgramUnits()
+{
+    Scm_main::Initialization();
+}
+
+void FinishProgramUnits()
+{
+    Scm_main::Finalization();
+}
+
+void CreateProgramWindows()
+{
+    // SelfForm first: the others read its LanguageIndex when created.
+    Application->CreateForm(__classid(TSelfForm), &SelfForm);
+    Application->CreateForm(__classid(TLogForm), &LogForm);
+    Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
+    Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    StartProgramUnits();
     try {
         Application->Initialize();
-        // SelfForm first: the others read its LanguageIndex when created.
-        Application->CreateForm(__classid(TSelfForm), &SelfForm);
-        Application->CreateForm(__classid(TLogForm), &LogForm);
-        Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
-        Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+        CreateProgramWindows();
         Application->Run();
     } catch (...) {
         ShowEscapedException();
     }
+    FinishProgramUnits();
     return 0;
 }

@@ -174,13 +174,7 @@ void SystemErrorText(DWORD code, char *text, DWORD size)
 __fastcall TfrmSCM::TfrmSCM(TComponent *Owner)
     : TForm(Owner)
 {
-    Initialization();
     CreateControls();
-}
-
-__fastcall TfrmSCM::~TfrmSCM()
-{
-    Finalization();
 }
 
 void TfrmSCM::CreateControls()

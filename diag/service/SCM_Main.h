@@ -51,7 +51,6 @@ __published:
 
 public:
     __fastcall TfrmSCM(TComponent *Owner);
-    __fastcall ~TfrmSCM();
 
     // Fonts, radio items and captions in a language: "ChineseTraditional"
     // or anything else for English.
@@ -115,7 +114,8 @@ extern bool RecommendApplied;
 extern int RecommendTicks;
 
 // Unit start-up and finish, counted: the first initialisation call starts
-// the unit, the matching last finalisation call finishes it.
+// the unit, the matching last finalisation call finishes it. The program
+// entry runs them before its first window and after its last.
 void Initialization();
 void Finalization();
 

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "Main.h"
 #include "service/SCM_Main.h"
+#include "vqdiag.h"
 
 #include <vqvcl/Input.h>
 #include <vqvcl/Loop.h>
@@ -39,6 +40,7 @@ RunMachine::RunMachine() : scratch_(true) {
 
 RunMachine::~RunMachine() {
   vcl::ResetApplication();
+  if (unitsStarted_) FinishProgramUnits();
   SelfForm = nullptr;
   LogForm = nullptr;
   FrmAbout = nullptr;
@@ -146,11 +148,11 @@ void RunMachine::Use(System system) {
 
 void RunMachine::Run(int model, const std::function<void()>& beforeClick) {
   vcl::ResetApplication();
+  if (unitsStarted_) FinishProgramUnits();
+  StartProgramUnits();
+  unitsStarted_ = true;
   Application->Initialize();
-  Application->CreateForm(__classid(TSelfForm), &SelfForm);
-  Application->CreateForm(__classid(TLogForm), &LogForm);
-  Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
-  Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+  CreateProgramWindows();
   SelfForm->Show();
   if (model >= 0) {
     ASSERT_EQ(vcl::UserSelect(SelfForm->cbobox_SelectReader, model), "");

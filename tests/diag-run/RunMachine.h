@@ -66,6 +66,7 @@ class RunMachine {
   vqwin::Record ParseRecord(const std::string& toml);
   vqwin::ScratchMachine scratch_;
   vqwin::Machine* machine_ = nullptr;
+  bool unitsStarted_ = false;
 };
 
 // Compares the report with tests/fixtures/diag-run/<name>.txt byte for byte

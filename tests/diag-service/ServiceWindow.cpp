@@ -24,6 +24,7 @@ ScmMachine::ScmMachine() : scratch_(true) {
 
 ScmMachine::~ScmMachine() {
   vcl::ResetApplication();
+  if (unitsStarted_) FinishProgramUnits();
   SelfForm = nullptr;
   LogForm = nullptr;
   FrmAbout = nullptr;
@@ -98,11 +99,12 @@ void ScmMachine::PutDebugMarker() {
 }
 
 void ScmMachine::Create() {
+  // A new start of the program: the units' start-up sees this machine.
+  if (unitsStarted_) FinishProgramUnits();
+  StartProgramUnits();
+  unitsStarted_ = true;
   Application->Initialize();
-  Application->CreateForm(__classid(TSelfForm), &SelfForm);
-  Application->CreateForm(__classid(TLogForm), &LogForm);
-  Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
-  Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+  CreateProgramWindows();
 }
 
 void ScmMachine::Open() {

@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "Main.h"
 #include "service/SCM_Main.h"
+#include "vqdiag.h"
 
 #include <vcl.h>
 #include <windows.h>
@@ -59,7 +60,8 @@ class ScmMachine {
   vqwin::Record& Security() { return spec().extra["security"]; }
   void PutDebugMarker();
 
-  // The four windows, as the program makes them.
+  // The units' start-up and the four windows, as the program entry makes
+  // them.
   void Create();
   // Creates them and shows the service window.
   void Open();
@@ -85,6 +87,7 @@ class ScmMachine {
  private:
   vqwin::ScratchMachine scratch_;
   vqwin::Machine* machine_ = nullptr;
+  bool unitsStarted_ = false;
 };
 
 // The same as a test fixture (a table of cases makes a ScmMachine a case).

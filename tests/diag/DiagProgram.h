@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "Main.h"
 #include "service/SCM_Main.h"
+#include "vqdiag.h"
 
 #include <vcl.h>
 #include <vqvcl/DialogScript.h>
@@ -24,6 +25,7 @@ class DiagProgram : public ::testing::Test {
   DiagProgram() { vcl::ResetApplication(); }
   ~DiagProgram() override {
     vcl::ResetApplication();
+    if (unitsStarted_) FinishProgramUnits();
     SelfForm = nullptr;
     LogForm = nullptr;
     FrmAbout = nullptr;
@@ -37,12 +39,14 @@ class DiagProgram : public ::testing::Test {
     spec().locale.oemCodePage = 950;
   }
 
+  // The units' start-up and the four windows, as the program entry makes
+  // them; a second call starts the program anew.
   void Create() {
+    if (unitsStarted_) FinishProgramUnits();
+    StartProgramUnits();
+    unitsStarted_ = true;
     Application->Initialize();
-    Application->CreateForm(__classid(TSelfForm), &SelfForm);
-    Application->CreateForm(__classid(TLogForm), &LogForm);
-    Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
-    Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+    CreateProgramWindows();
   }
 
   // Bytes of a text in the machine's code page.
@@ -54,6 +58,7 @@ class DiagProgram : public ::testing::Test {
 
  private:
   ScratchMachine machine_;
+  bool unitsStarted_ = false;
 };
 
 }  // namespace diagtest

@@ -47,6 +47,32 @@ TEST_F(Program, CreatesTheFourWindowsInOrderAndRunsTheLoop) {
   }
 }
 
+// The service window's unit starts before the program's first window and
+// finishes once the message loop is over; the window's own constructor and
+// destructor do none of it.
+TEST_F(Program, TheServiceUnitStartsBeforeTheWindowsAndFinishesAfterThem) {
+  Scm_main::QueryServiceStatusExPtr = nullptr;
+  Application->Initialize();
+  CreateProgramWindows();
+  EXPECT_EQ(Scm_main::QueryServiceStatusExPtr, nullptr);
+  EXPECT_EQ(Str(Scm_main::CurrentServiceName), "SCardSvr");
+  vcl::ResetApplication();
+  EXPECT_EQ(Str(Scm_main::CurrentServiceName), "SCardSvr");
+
+  std::ostringstream out;
+  vcl::Session session("click bbtn_SCM\nclick frmSCM.bbtn_Refresh\nclick ExitBitBtn\n", out);
+  session.Attach();
+  EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(session.Errors(), 0) << out.str();
+  // The status query was there for the refresh; the unit's texts are
+  // released while the window still holds the service's name.
+  EXPECT_NE(Scm_main::QueryServiceStatusExPtr, nullptr);
+  EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, 0);
+  EXPECT_EQ(Str(frmSCM->cbbox_ServiceProcessName->Text), "SCardSvr");
+  EXPECT_EQ(Str(Scm_main::CurrentServiceName), "");
+  EXPECT_EQ(Str(Scm_main::OsDisplayText), "");
+}
+
 TEST_F(Program, EscapedExceptionsAreShownByTheFramework) {
   Create();
   try {
