@@ -249,15 +249,25 @@ NTSTATUS SmartcardUpdateCardCapabilities(SmartcardExtension* ext) {
   }
 
   if (ib.protocolMask & (1u << 1)) {
+    // A card whose first run of TDs naming T=1 reaches the fourth TD is
+    // refused: T=1 is announced past the levels read.
     uint32_t k = 0;
     while (k < 4 && ib.TD[k] != 1) ++k;
     while (k < 4 && ib.TD[k] == 1) ++k;
     if (k == 4) return STATUS_UNRECOGNIZED_MEDIA;
+    // T=1's own bytes are TA_i, TB_i, TC_i of the first level from i = 3 on
+    // whose TD_(i-1) names T=1; the bytes of level 2 are T=0's and the
+    // specific mode's even when TD1 names T=1. No such level: the defaults.
+    uint32_t level = 2;
+    while (level < 4 && ib.TD[level - 1] != 1) ++level;
+    const uint8_t ta = level < 4 ? ib.TA[level] : 0;
+    const uint8_t tb = level < 4 ? ib.TB[level] : 0;
+    const uint8_t tc = level < 4 ? ib.TC[level] : 0;
     caps.ProtocolsOffered |= ProtocolT1;
-    caps.T1.IFSC = ib.TA[k] != 0 ? ib.TA[k] : 32;
-    caps.T1.CWI = (ib.TB[k] & 0x0F) != 0 ? (ib.TB[k] & 0x0F) : 13;
-    caps.T1.BWI = (ib.TB[k] >> 4) != 0 ? (ib.TB[k] >> 4) : 4;
-    caps.T1.EDC = ib.TC[k] & 1;
+    caps.T1.IFSC = ta != 0 ? ta : 32;
+    caps.T1.CWI = (tb & 0x0F) != 0 ? (tb & 0x0F) : 13;
+    caps.T1.BWI = (tb >> 4) != 0 ? (tb >> 4) : 4;
+    caps.T1.EDC = tc & 1;
     caps.T1.CWT = static_cast<uint32_t>((uint64_t{PowerOfTwo(caps.T1.CWI)} + 11) * caps.etu + 1);
     caps.T1.BWT = static_cast<uint32_t>(uint64_t{PowerOfTwo(caps.T1.BWI)} * 1000000 / 10 +
                                         uint64_t{11} * caps.etu + 1);

@@ -136,6 +136,23 @@ TEST_F(AtrTest, T1BytesOfTheT1Level) {
   EXPECT_EQ(caps.T1.CWT, (8192u + 11u) * 105u + 1u);
   EXPECT_EQ(caps.T1.BWT, 1600000u + 11u * 105u + 1u);
 
+  // Only TD1 names T=1: TA2 (specific mode) and TB2/TC2 are no T=1 bytes,
+  // so the T=1 values are the defaults; TA2 still selects T=1.
+  const Bytes td1Only = WithTck({0x3B, 0x90, 0x13, 0x71, 0x81, 0x5A, 0x33});
+  ASSERT_EQ(Update(td1Only), STATUS_SUCCESS);
+  EXPECT_EQ(caps.T1.IFSC, 32);
+  EXPECT_EQ(caps.T1.CWI, 13);
+  EXPECT_EQ(caps.T1.BWI, 4);
+  EXPECT_EQ(caps.T1.EDC, 0);
+  EXPECT_EQ(caps.CurrentProtocol, ProtocolT1);
+  EXPECT_EQ(caps.P, 0x5A);  // TB2 is still the programming voltage
+
+  // TD1, TD2 and TD3 name T=1: the first level after TD2 holds T=1's bytes.
+  ASSERT_EQ(Update(WithTck({0x3B, 0x80, 0x81, 0x91, 0x40, 0x01})), STATUS_SUCCESS);
+  EXPECT_EQ(caps.T1.IFSC, 0x40);
+  EXPECT_EQ(caps.T1.BWI, 4);
+  EXPECT_EQ(caps.T1.CWI, 13);
+
   // BWI 15: 2^15 x 100 ms does not fit 32-bit products but is kept right.
   ASSERT_EQ(Update(WithTck({0x3B, 0x80, 0x81, 0x21, 0xF0})), STATUS_SUCCESS);
   EXPECT_EQ(caps.T1.BWT, 32768u * 100000u + 11u * 105u + 1u);
