@@ -207,9 +207,73 @@ NTSTATUS CCID_SmartcardSetProtocol(SmartcardExtension* ext, uint8_t usePps1, uin
   return STATUS_SUCCESS;
 }
 
+namespace {
+
+// Keeps one T=1 exchange within its bounds (T1.h): looks at the block state
+// around each reply and ends the exchange when the card keeps it going
+// without end.
+class T1Bounds {
+ public:
+  explicit T1Bounds(const SmartcardExtension* ext) {
+    const SmartcardIoRequest& io = ext->SmartcardIoRequest;
+    uint32_t headerLength = ProtocolHeaderSize;
+    if (io.RequestBuffer != nullptr && io.RequestLength >= ProtocolHeaderSize) {
+      memcpy(&headerLength, io.RequestBuffer + 4, sizeof headerLength);
+    }
+    maxChained_ = io.ReplyBufferSize > headerLength ? io.ReplyBufferSize - headerLength : 0;
+  }
+
+  void BeforeReply(const T1State& t1) {
+    bytesReceived_ = t1.BytesReceived;
+    bytesSent_ = t1.BytesSent;
+    rsn_ = t1.RSN;
+  }
+
+  // The status of the reply, or the failure that ends the exchange.
+  NTSTATUS AfterReply(SmartcardExtension* ext, NTSTATUS status) {
+    if (status != STATUS_MORE_PROCESSING_REQUIRED) return status;
+    const T1State& t1 = ext->T1State;
+    if (t1.BytesReceived > bytesReceived_ || t1.BytesSent > bytesSent_) {
+      wtx_ = 0;
+      ifs_ = 0;
+    }
+    // An I-block was taken (the receive number moved on) and more follow.
+    if (t1.RSN != rsn_ && t1.State == T1StateRBlock) ++chained_;
+
+    NTSTATUS failure = STATUS_SUCCESS;
+    if (t1.State == T1StateWtxResponse && ++wtx_ > T1MaxWtxRequests) {
+      failure = STATUS_IO_TIMEOUT;
+    } else if (t1.State == T1StateIfsResponse && ++ifs_ > T1MaxIfsRequests) {
+      failure = STATUS_DEVICE_PROTOCOL_ERROR;
+    } else if (t1.State == T1StateAbortResponse && ++aborts_ > T1MaxAborts) {
+      failure = STATUS_DEVICE_PROTOCOL_ERROR;
+    } else if (chained_ > maxChained_) {
+      failure = STATUS_DEVICE_PROTOCOL_ERROR;
+    }
+    if (failure == STATUS_SUCCESS) return status;
+    SmartcardT1EndExchange(ext);
+    return failure;
+  }
+
+ private:
+  uint32_t maxChained_ = 0;
+  uint32_t wtx_ = 0;
+  uint32_t ifs_ = 0;
+  uint32_t aborts_ = 0;
+  uint32_t chained_ = 0;
+  uint32_t bytesReceived_ = 0;
+  uint32_t bytesSent_ = 0;
+  uint8_t rsn_ = 0;
+};
+
+}  // namespace
+
 NTSTATUS CCID_SmartcardTransmit(SmartcardExtension* ext) {
   CardCapabilities& caps = ext->CardCapabilities;
+  T1Bounds bounds(ext);
   NTSTATUS status;
+  // Bounded: T=0 and raw take one pass; T=1 repeats while its reply routine
+  // asks for more, which its own counters (resend, resync) and T1Bounds end.
   do {
     ext->SendLength = ReaderHeaderSize;
     uint8_t p1 = 0;
@@ -234,18 +298,22 @@ NTSTATUS CCID_SmartcardTransmit(SmartcardExtension* ext) {
     if (status != STATUS_SUCCESS) return status;
 
     if (CommandSucceeded(ReplyStatus(ext))) {
-      status = CCID_SmartcardIoReply(ext);
+      if (protocol != ProtocolT1) {
+        status = CCID_SmartcardIoReply(ext);
+        continue;
+      }
+      bounds.BeforeReply(ext->T1State);
+      status = bounds.AfterReply(ext, CCID_SmartcardIoReply(ext));
       continue;
     }
     const uint8_t error = ext->ReplyBuffer[ReaderOffsetError];
     if (error == ReaderErrorNotReady) return STATUS_DEVICE_NOT_READY;
     if (error != ReaderErrorCardMute) return STATUS_DEVICE_DATA_ERROR;
     if (protocol == ProtocolT1) {
-      // The block protocol treats the missing block itself.
-#if VQ_BUILD_MAC
-      ext->T1State.PrevState = static_cast<uint32_t>(STATUS_IO_TIMEOUT);
-#endif
-      status = CCID_SmartcardIoReply(ext);
+      // The block protocol treats the missing block itself (an R-block, then
+      // the resend and resync rules); its previous-state word keeps a state.
+      bounds.BeforeReply(ext->T1State);
+      status = bounds.AfterReply(ext, CCID_SmartcardIoReply(ext));
       continue;
     }
     // T=0, and raw as well: a mute card is a time-out, not an answer.

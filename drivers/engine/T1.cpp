@@ -373,12 +373,15 @@ NTSTATUS SmartcardT1Reply(SmartcardExtension* ext) {
     if (t1.Resync >= 2) status = STATUS_DEVICE_PROTOCOL_ERROR;
     ++t1.Resync;
   }
-  if (status != STATUS_MORE_PROCESSING_REQUIRED) {
-    t1.State = t1.PrevState == T1StateIfsRequest ? T1StateIfsRequest : T1StateStart;
-    free(t1.ReplyData);
-    t1.ReplyData = nullptr;
-    t1.PrevState = 0;
-    t1.NAD = 0;
-  }
+  if (status != STATUS_MORE_PROCESSING_REQUIRED) SmartcardT1EndExchange(ext);
   return status;
+}
+
+void SmartcardT1EndExchange(SmartcardExtension* ext) {
+  T1State& t1 = ext->T1State;
+  t1.State = t1.PrevState == T1StateIfsRequest ? T1StateIfsRequest : T1StateStart;
+  free(t1.ReplyData);
+  t1.ReplyData = nullptr;
+  t1.PrevState = 0;
+  t1.NAD = 0;
 }

@@ -21,6 +21,22 @@ constexpr uint8_t T1PcbIfsRequest = 0xC1;
 constexpr uint8_t T1PcbAbortRequest = 0xC2;
 constexpr uint8_t T1PcbWtxRequest = 0xC3;
 
+// Bounds of one T=1 exchange (one transmit) that the block protocol's own
+// resend and resync counters do not set:
+// - the card's WTX requests in a row while no data moves: each grants at
+//   least one more block waiting time; past this many the exchange ends with
+//   STATUS_IO_TIMEOUT.
+constexpr uint32_t T1MaxWtxRequests = 255;
+// - the card's IFS requests in a row while no data moves, and its abort
+//   requests in one exchange (each starts the command over): past these the
+//   exchange ends with STATUS_DEVICE_PROTOCOL_ERROR.
+constexpr uint32_t T1MaxIfsRequests = 3;
+constexpr uint32_t T1MaxAborts = 3;
+// - chained I-blocks of the card's reply: every block of a chain but the last
+//   carries a byte at least, so a chain has no more blocks than the caller's
+//   reply buffer has room for bytes behind the request header; beyond that,
+//   STATUS_DEVICE_PROTOCOL_ERROR.
+
 // Block prologue (NAD, PCB, LEN) and the EDC sizes.
 constexpr uint32_t T1PrologueSize = 3;
 constexpr uint8_t T1EdcCrc = 1;  // bit 0 of the card's T=1 EDC byte
@@ -35,6 +51,11 @@ NTSTATUS SmartcardT1Request(SmartcardExtension* SmartcardExtension);
 // bytes): STATUS_MORE_PROCESSING_REQUIRED (send the next block), STATUS_SUCCESS
 // (reply complete and copied to the caller) or a failure.
 NTSTATUS SmartcardT1Reply(SmartcardExtension* SmartcardExtension);
+
+// Ends the exchange under way as a failure ends it: state start (or IFS
+// request when that is still due), reply copy freed, previous state and NAD
+// 0; sequence numbers and IFSC keep their values.
+void SmartcardT1EndExchange(SmartcardExtension* SmartcardExtension);
 
 // EDC over NAD, PCB, LEN and INF (3 + LEN bytes): LRC, or with bit 0 of Edc
 // the CRC-16 (reflected 0xA001, initial 0), high byte first. Not verifying:

@@ -1,6 +1,7 @@
 // The reader commands one by one: PPS, speed command, parameters, re-reset,
 // fixed-ATR cards, vendor operations and the failures of each.
 #include "CommandFixture.h"
+#include "T1.h"
 
 #if VQ_BUILD_CE
 #include <vqce/Clock.h>
@@ -320,6 +321,45 @@ TEST_F(Commands, T1MuteCardIsTreatedByTheBlockProtocol) {
   EXPECT_EQ(status, STATUS_SUCCESS);
   EXPECT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x04}), STATUS_SUCCESS);
   EXPECT_EQ(Answer().size(), 6u);
+}
+
+TEST_F(Commands, T1MuteCardThenAnRBlockFromTheCard) {
+  // The card never saw the block the reader reported mute, so it answers the
+  // reader's R-block with an R-block of its own; the block goes again. The
+  // IFS request is left out so that the card has no earlier block to resend.
+  Open("0100", vqsim::T1Card());
+  ASSERT_EQ(Power(1), STATUS_SUCCESS);
+  ASSERT_EQ(SetProtocol(ProtocolT1), STATUS_SUCCESS);
+  ext->T1State.State = T1StateStart;
+  sim->UpdateFaults([](vqsim::Faults& f) { f.cardMute = 1; });
+  sim->ClearReceived();
+  ASSERT_EQ(Transmit({0x00, 0xA4, 0x04, 0x00}), STATUS_SUCCESS);
+  EXPECT_EQ(Answer(), (Bytes{0x90, 0x00}));
+  const auto frames = Sent(0x6F);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].payload[1], 0x00);  // I-block, N(S) 0
+  EXPECT_EQ(frames[1].payload[1], 0x82);  // R-block, other error
+  EXPECT_EQ(frames[2].payload, frames[0].payload);
+  EXPECT_EQ(ext->T1State.State, T1StateStart);
+}
+
+TEST_F(Commands, StaleAnswerInFrontOfALongAnswer) {
+  // 256 challenge bytes and the status word make a 268-byte frame; the late
+  // copy of the previous one in front pushes it across two chunks.
+  Open("0100", vqsim::T0Card());
+  ASSERT_EQ(Power(1), STATUS_SUCCESS);
+  ASSERT_EQ(SetProtocol(ProtocolT0), STATUS_SUCCESS);
+  ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x00}), STATUS_SUCCESS);
+  const Bytes first = Answer();
+  ASSERT_EQ(first.size(), 258u);
+
+  sim->UpdateFaults([](vqsim::Faults& f) { f.staleAnswer = true; });
+  ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x00}), STATUS_SUCCESS);
+  const Bytes second = Answer();
+  ASSERT_EQ(second.size(), 258u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(Bytes(second.end() - 2, second.end()), (Bytes{0x90, 0x00}));
+  EXPECT_EQ(sim->PendingTransfers(), 0u);
 }
 
 // ---- vendor -------------------------------------------------------------------

@@ -139,6 +139,30 @@ TEST_P(T1Session, T1CardFromPowerOnToPowerDown) {
   PowerDown();
 }
 
+TEST_F(Session, T1NamedInTd1Only) {
+  // TA2 (specific mode, T=1) is no T=1 byte: the card holds IFSC 32, and a
+  // 100-byte command goes in blocks of at most 32 bytes.
+  Open("0100", vqsim::T1Card(vqsim::atr::T1InTd1Only()));
+  ASSERT_EQ(Power(1), STATUS_SUCCESS);
+  EXPECT_EQ(ext->ReaderCapabilities.CurrentState, CardStateSpecific);
+  EXPECT_EQ(ext->CardCapabilities.T1.IFSC, 32);
+  EXPECT_EQ(ext->CardCapabilities.T1.CWI, 13);
+  EXPECT_EQ(ext->CardCapabilities.T1.BWI, 4);
+  EXPECT_EQ(ext->CardCapabilities.T1.EDC, 0);
+  ASSERT_EQ(SetProtocol(ProtocolT1), STATUS_SUCCESS);
+
+  sim->ClearReceived();
+  const Bytes echo = Echo(100, true);
+  ASSERT_EQ(Transmit(echo), STATUS_SUCCESS);
+  Bytes expected(echo.begin() + 5, echo.end() - 1);
+  expected.insert(expected.end(), {0x90, 0x00});
+  EXPECT_EQ(Answer(), expected);
+  EXPECT_EQ(std::static_pointer_cast<vqsim::T1Model>(sim->CurrentCard())->LastCommand(), echo);
+  for (const auto& f : Sent(0x6F)) {
+    if ((f.payload[1] & 0x80) == 0) EXPECT_LE(f.payload[2], 32);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Edc, T1Session, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Crc" : "Lrc"; });
 
@@ -215,6 +239,42 @@ TEST_F(T1Faults, ExchangeEndsWithTheCardsFault) {
     // The next command goes through again.
     sim->SetFaults({});
     EXPECT_EQ(Transmit({0x00, 0xA4, 0x04, 0x00}), STATUS_SUCCESS) << c.name;
+  }
+}
+
+TEST_F(T1Faults, CardThatNeverSettlesEndsWithinItsBound) {
+  struct Case {
+    const char* name;
+    vqsim::CardFlood flood;
+    uint32_t replySize;
+    NTSTATUS status;
+    uint32_t bound;
+  };
+  const Case cases[] = {
+      {"WTX requests", vqsim::CardFlood::Wtx, 1024, STATUS_IO_TIMEOUT, T1MaxWtxRequests},
+      {"IFS requests", vqsim::CardFlood::Ifs, 1024, STATUS_DEVICE_PROTOCOL_ERROR,
+       T1MaxIfsRequests},
+      {"abort requests", vqsim::CardFlood::Abort, 1024, STATUS_DEVICE_PROTOCOL_ERROR,
+       T1MaxAborts},
+      // As many chained blocks as the 64-byte reply buffer holds bytes
+      // behind the 8-byte header.
+      {"empty chained I-blocks", vqsim::CardFlood::EmptyChain, 64, STATUS_DEVICE_PROTOCOL_ERROR,
+       56},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim->SetFaults({.cardFlood = c.flood});
+    sim->ClearReceived();
+    EXPECT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}, c.replySize), c.status);
+    // The command, then one block for each of the card's blocks up to the bound.
+    EXPECT_EQ(Blocks().size(), c.bound + 1);
+    EXPECT_EQ(ext->T1State.State, T1StateStart);
+    EXPECT_EQ(ext->T1State.ReplyData, nullptr);
+
+    // The card settles: the next command goes through.
+    sim->SetFaults({});
+    ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}), STATUS_SUCCESS);
+    EXPECT_EQ(Answer().size(), 10u);
   }
 }
 
