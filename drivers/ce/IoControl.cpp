@@ -3,6 +3,7 @@
 #include "IoControl.h"
 
 #include "Atr.h"
+#include "Driver.h"
 #include "Smartcard.h"
 
 namespace {
@@ -229,13 +230,19 @@ NTSTATUS TrackCard(SmartcardExtension* ext, DWORD code) {
   const uint32_t state = ext->ReaderCapabilities.CurrentState;
   const bool absent = state == CardStateUnknown || state == CardStateAbsent;
   if (code == IOCTL_SMARTCARD_IS_ABSENT ? absent : !absent) return STATUS_SUCCESS;
+  // A call that reached the lock only after the reader was closed (or while
+  // it is torn down) begins no wait that no close would end.
+  if (GetRunState(ext->DeviceData) != RunStateOpen) return STATUS_CANCELLED;
   const NTSTATUS status = CallSlot(ext, RDF_CARD_TRACKING);
   if (status != STATUS_PENDING) return status;
   ReaderOsRecord* os = ext->OsData;
+  ReaderDeviceBlock* block = BlockOf(ext);
   const HANDLE events[2] = {os->CardTrackingEvent, os->CancelEvent};
+  ++block->TrackingWaits;
   LeaveCriticalSection(&os->ReaderLock);
   const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
   EnterCriticalSection(&os->ReaderLock);
+  --block->TrackingWaits;
   if (wait == WAIT_OBJECT_0) return STATUS_SUCCESS;
   if (wait == WAIT_OBJECT_0 + 1) return STATUS_CANCELLED;
   return STATUS_UNSUCCESSFUL;

@@ -78,11 +78,18 @@ BOOL VQU_Close(DWORD_PTR hOpenContext) {
   }
   SetRunState(dev, RunStateAttached);
   // Another call in progress (a card-tracking wait) is cancelled.
-  for (DWORD round = 0; round < CloseCancelRounds &&
-                        InterlockedCompareExchange(&dev->RefCount, 0, 0) > 1;
-       ++round) {
+  DWORD cancels = 0;
+  for (; cancels < CloseCancelRounds && InterlockedCompareExchange(&dev->RefCount, 0, 0) > 1; ++cancels) {
     SmartcardIoctlDispatch(ext, IOCTL_SMARTCARD_CANCEL_TRACKING, NULL, 0, NULL, 0, NULL);
     Sleep(CloseCancelSleepMs);
+  }
+  // Every wait still pending ends too, however many there are: each cancel
+  // releases one waiting thread (auto-reset event), and the count includes
+  // waits already released that have not yet taken the lock back, so it is
+  // never short. No wait can begin meanwhile: that needs this lock, and the
+  // reader is no longer open. The loop runs at most once per pending wait.
+  for (; cancels < BlockOf(ext)->TrackingWaits; ++cancels) {
+    SmartcardIoctlDispatch(ext, IOCTL_SMARTCARD_CANCEL_TRACKING, NULL, 0, NULL, 0, NULL);
   }
   if (ext->ReaderCapabilities.CurrentState >= CardStateSwallowed) {
     ext->ReaderCapabilities.CurrentState = CardStateSwallowed;

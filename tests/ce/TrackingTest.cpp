@@ -1,5 +1,5 @@
-// Card tracking: waits ended by insertion, removal, cancel, close and
-// unplug; a transmit in progress when the reader goes.
+// Card tracking: waits ended by insertion, removal, cancel, close (however
+// many wait) and unplug; a transmit in progress when the reader goes.
 #include <future>
 
 #include "CeFixture.h"
@@ -31,6 +31,13 @@ class Tracking : public CeDriver {
              f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }));
     return f;
+  }
+  // Tracking waits under way in the driver.
+  size_t Waits() {
+    EnterCriticalSection(&reader.ext->OsData->ReaderLock);
+    const size_t n = BlockOf(reader.ext)->TrackingWaits;
+    LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
+    return n;
   }
   Reader reader;
   DWORD_PTR h = 0;
@@ -87,6 +94,37 @@ TEST_F(Tracking, CloseDuringAWaitCancelsTwice) {
   reader.sim->InsertCard(vqsim::T0Card());
   auto done = fresh.get();
   EXPECT_TRUE(done.ok) << "ended by the insertion, not by a stale cancel: " << done.error;
+}
+
+TEST_F(Tracking, CloseEndsEveryPendingWait) {
+  for (const size_t count : {3u, 5u}) {
+    SCOPED_TRACE(count);
+    std::vector<std::future<Result>> waits;
+    for (size_t i = 0; i < count; ++i) waits.push_back(Wait(IOCTL_SMARTCARD_IS_PRESENT));
+    EXPECT_EQ(Waits(), count);
+    EXPECT_TRUE(VQU_Close(h));
+    size_t ended = 0;
+    for (auto& w : waits) {
+      if (w.wait_for(std::chrono::seconds(10)) != std::future_status::ready) continue;
+      ++ended;
+      EXPECT_EQ(w.get().error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    }
+    EXPECT_EQ(ended, count) << "a wait outlived the close";
+    if (ended != count) {
+      vqce::usb::Unplug(reader.id);  // frees the waits left behind
+      return;
+    }
+    // None is left after a reopen, and no cancel is left over either.
+    ASSERT_EQ(Open(reader), h);
+    EXPECT_EQ(Waits(), 0u);
+    auto fresh = Wait(IOCTL_SMARTCARD_IS_PRESENT);
+    reader.sim->InsertCard(vqsim::T0Card());
+    auto done = fresh.get();
+    EXPECT_TRUE(done.ok) << "ended by the insertion: " << done.error;
+    reader.sim->RemoveCard();
+    ASSERT_TRUE(Eventually([&] { return CardState(reader.ext) == CardStateAbsent; }));
+    EXPECT_TRUE(Ioctl(h, IOCTL_SMARTCARD_RESET_TRACKING, {}, 0).ok);
+  }
 }
 
 TEST_F(Tracking, InsertionWhileClosedIsSeenAfterOpen) {
