@@ -25,12 +25,6 @@ void ProgramFilesFolder(char *buffer)
     CreateDir(buffer);
 }
 
-void CopyNormal(const char *source, const char *destination)
-{
-    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
-    CopyFileA(source, destination, FALSE);
-}
-
 // A desktop link made (or found) by CreateShellLink, moved into the Start-menu folder.
 void StartMenuLink(TSetupForm *owner, const AnsiString &menu, const AnsiString &name, const AnsiString &target,
                    const AnsiString &icon)

@@ -1,6 +1,5 @@
-// File and registry helpers of the driver flow: the copy-error text, the
-// folder copy, stale enumeration entries, Program Files and the smart card
-// service's autostart values.
+// File helpers of the installer: the copy-error text, path joining, the
+// copy over an earlier read-only file and the flat folder copy.
 #include <windows.h>
 
 #include <stdio.h>
@@ -12,33 +11,6 @@ namespace {
 
 const int CopyErrorSize = 50;
 char CopyErrorTexts[3][CopyErrorSize];
-
-// The reader family's USB ids, as the enumeration key names them.
-const char ReaderEnumName[] = "VID_F1E5&PID_0480";
-
-// Reads a value into `buffer` (ValueBufferSize bytes of room and one more for
-// the terminating zero, which a stored string may lack).
-bool ReadValue(HKEY key, const char *name, char *buffer)
-{
-    DWORD size = ValueBufferSize;
-    DWORD type = 0;
-    memset(buffer, 0, ValueBufferSize + 1);
-    if (RegQueryValueExA(key, name, NULL, &type, (LPBYTE)buffer, &size) != ERROR_SUCCESS)
-        return false;
-    buffer[size < (DWORD)ValueBufferSize ? size : ValueBufferSize] = '\0';
-    return true;
-}
-
-void DeleteValueWhenPresent(const char *keyPath, const char *name)
-{
-    HKEY key = NULL;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, keyPath, &key) != ERROR_SUCCESS)
-        return;
-    char value[ValueBufferSize + 1];
-    if (ReadValue(key, name, value))
-        RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
 
 }  // namespace
 
@@ -92,38 +64,10 @@ const char *FormatCopyError(const char *fileName, int languageIndex)
     return CopyErrorTexts[languageIndex];
 }
 
-void RemoveStaleUsbEnum()
+bool CopyNormal(const char *source, const char *destination)
 {
-    char path[64];
-    JoinPath(path, sizeof path, "Enum\\USB\\", ReaderEnumName, "\\INST_0");
-    const size_t digit = strlen(path) - 1;
-    for (int n = 0; n <= 8; ++n) {
-        path[digit] = (char)('0' + n);
-        HKEY key = NULL;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS)
-            continue;
-        // The size is set afresh for every instance: a shorter class read
-        // before must not make a longer one unreadable.
-        char value[ValueBufferSize + 1];
-        const bool read = ReadValue(key, "Class", value);
-        RegCloseKey(key);
-        if (read && lstrcmpiA(value, "UnKnown") == 0) {
-            HKEY usb = NULL;
-            if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Enum\\USB", &usb) == ERROR_SUCCESS) {
-                RegDeleteKeyA(usb, ReaderEnumName);
-                RegCloseKey(usb);
-            }
-        }
-    }
-}
-
-void RemoveSerialEnum()
-{
-    HKEY key = NULL;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Enum\\SERENUM", &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteKeyA(key, "QVT0001");
-    RegCloseKey(key);
+    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+    return CopyFileA(source, destination, FALSE) != 0;
 }
 
 int CopyFolderFiles(const char *source, const char *destination)
@@ -143,27 +87,7 @@ int CopyFolderFiles(const char *source, const char *destination)
         if (!JoinPath(from, sizeof from, source, "\\", found.cFileName)
             || !JoinPath(to, sizeof to, destination, "\\", found.cFileName))
             continue;
-        SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
-        CopyFileA(from, to, FALSE);
+        CopyNormal(from, to);
     } while (FindNextFileA(find, &found));
     return FindClose(find);
-}
-
-int ReadProgramFilesDir(char *buffer)
-{
-    HKEY key = NULL;
-    buffer[0] = '\0';
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", &key) != ERROR_SUCCESS)
-        return 0;
-    const bool read = ReadValue(key, "ProgramFilesDir", buffer);
-    RegCloseKey(key);
-    if (!read)
-        buffer[0] = '\0';
-    return read ? 1 : 0;
-}
-
-void RemoveScardSvrAutostart()
-{
-    DeleteValueWhenPresent("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "SCardSvr");
-    DeleteValueWhenPresent("Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", "SCardSvr");
 }

@@ -63,24 +63,6 @@ const NtService NtServices[] = {
     {"VQUSB", 2, NULL, "VQUSB PC/SC Smart Card Reader Driver", "Smart Card Reader"},
 };
 
-void SetString(HKEY key, const char *name, const char *value)
-{
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
-}
-
-void SetDword(HKEY key, const char *name, DWORD value)
-{
-    RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
-}
-
-// Attributes of the destination reset (an earlier read-only copy can be
-// overwritten), then the copy; false with the last error on failure.
-bool CopyOne(const char *source, const char *destination)
-{
-    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
-    return CopyFileA(source, destination, FALSE) != 0;
-}
-
 }  // namespace
 
 // One copy step of a table; false when the flow must stop.
@@ -93,7 +75,7 @@ static bool CopyStep(TSetupForm *form, const CopyRow &row, const char *windowsDi
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         copied = false;
     } else {
-        copied = CopyOne(row.Source, destination);
+        copied = CopyNormal(row.Source, destination);
     }
     if (copied || row.Failure == Ignore)
         return true;
@@ -145,11 +127,11 @@ void TSetupForm::InstallWindows9x()
     HKEY key = NULL;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup", &key) == ERROR_SUCCESS) {
         if (JoinPath(value, sizeof value, windowsDir, "\\System32\\drivers"))
-            SetString(key, "SourcePath", value);
+            SetStringValue(key, "SourcePath", value);
         RegCloseKey(key);
     }
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\SMCLIB", &key) == ERROR_SUCCESS) {
-        SetString(key, "StaticVxD", "smclib.vxd");
+        SetStringValue(key, "StaticVxD", "smclib.vxd");
         const BYTE start = 0;
         RegSetValueExA(key, "Start", 0, REG_BINARY, &start, 1);
         RegCloseKey(key);
@@ -160,28 +142,12 @@ void TSetupForm::InstallWindows9x()
     RemoveStaleUsbEnum();
     RemoveSerialEnum();
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Tervane\\VqReader\\VQUSB", &key) == ERROR_SUCCESS) {
-        SetDword(key, "Type", 3);
-        SetString(key, "Driver", "VQUSB.SYS");
+        SetDwordValue(key, "Type", 3);
+        SetStringValue(key, "Driver", "VQUSB.SYS");
         RegCloseKey(key);
     }
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", &key)
-        == ERROR_SUCCESS) {
-        char read[ValueBufferSize + 1] = {0};
-        DWORD size = ValueBufferSize;
-        if (RegQueryValueExA(key, "Vqscmon", NULL, NULL, (LPBYTE)read, &size) == ERROR_SUCCESS)
-            RegDeleteValueA(key, "Vqscmon");
-        RegCloseKey(key);
-    }
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", &key) == ERROR_SUCCESS) {
-        if (JoinPath(value, sizeof value, systemDir, "\\Vqscmon.exe"))
-            SetString(key, "Vqscmon", value);
-        RegCloseKey(key);
-    }
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", &key) == ERROR_SUCCESS) {
-        if (JoinPath(value, sizeof value, systemDir, "\\Svcwatch.exe"))
-            SetString(key, "Svcwatch", value);
-        RegCloseKey(key);
-    }
+    SetVqscmonAutostart();
+    SetRunValue("Svcwatch", "Svcwatch.exe");
     ProgressBar1->Position = 2;
 
     char scbase[LongPathBufferSize] = {0};
@@ -217,7 +183,7 @@ void TSetupForm::InstallWindowsNT4()
             return;
     char path[PathBufferSize];
     if (JoinPath(path, sizeof path, windowsDir, "\\inf\\vqusbunst.inf"))
-        CopyOne(".\\drivers\\winnt4\\vqusbunst.inf", path);
+        CopyNormal(".\\drivers\\winnt4\\vqusbunst.inf", path);
     ProgressBar1->Position = 1;
 
     HKEY key = NULL;
@@ -226,28 +192,28 @@ void TSetupForm::InstallWindowsNT4()
         if (!JoinPath(path, sizeof path, "SYSTEM\\CurrentControlSet\\Services\\", service.Key)
             || RegCreateKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS)
             continue;
-        SetDword(key, "Start", service.Start);
-        SetDword(key, "Type", 1);
-        SetDword(key, "ErrorControl", 1);
+        SetDwordValue(key, "Start", service.Start);
+        SetDwordValue(key, "Type", 1);
+        SetDwordValue(key, "ErrorControl", 1);
         if (service.ImagePath != NULL)
-            SetString(key, "ImagePath", service.ImagePath);
-        SetString(key, "DisplayName", service.DisplayName);
-        SetString(key, "Group", service.Group);
+            SetStringValue(key, "ImagePath", service.ImagePath);
+        SetStringValue(key, "DisplayName", service.DisplayName);
+        SetStringValue(key, "Group", service.Group);
         RegCloseKey(key);
     }
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\VQUSB", &key)
         == ERROR_SUCCESS) {
         if (JoinPath(path, sizeof path, windowsDir, "\\System32\\drivers\\vqusb.sys"))
-            SetString(key, "EventMessageFile", path);
-        SetDword(key, "TypesSupported", 7);
+            SetStringValue(key, "EventMessageFile", path);
+        SetDwordValue(key, "TypesSupported", 7);
         RegCloseKey(key);
     }
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VQUSB", &key)
         == ERROR_SUCCESS) {
         AnsiString uninstall = AnsiString("RunDll32 advpack.dll,LaunchINFSection ") + windowsDir
                                + "\\inf\\vqusbunst.inf" + ", DefaultUninstall.NT";
-        SetString(key, "UninstallString", uninstall.c_str());
-        SetString(key, "DisplayName", "VQUSB PC/SC Smart Card Reader Driver");
+        SetStringValue(key, "UninstallString", uninstall.c_str());
+        SetStringValue(key, "DisplayName", "VQUSB PC/SC Smart Card Reader Driver");
         RegCloseKey(key);
     }
     ProgressBar1->Position = 2;

@@ -14,8 +14,6 @@ TLicenseForm *LicenseForm = NULL;
 
 namespace {
 
-const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char RunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char ScardSvrKey[] = "SYSTEM\\CurrentControlSet\\Services\\SCardSvr";
 
 TMemo *NewMemo(TLicenseForm *form, const char *name, int left, int top, int width, int height)
@@ -26,17 +24,6 @@ TMemo *NewMemo(TLicenseForm *form, const char *name, int left, int top, int widt
     memo->SetBounds(left, top, width, height);
     memo->ReadOnly = true;
     return memo;
-}
-
-// A value read into a ValueBufferSize buffer, terminated.
-bool ReadMarker(HKEY key, const char *name, char *value)
-{
-    DWORD size = ValueBufferSize;
-    memset(value, 0, ValueBufferSize + 1);
-    if (RegQueryValueExA(key, name, NULL, NULL, (LPBYTE)value, &size) != ERROR_SUCCESS)
-        return false;
-    value[size < (DWORD)ValueBufferSize ? size : ValueBufferSize] = '\0';
-    return true;
 }
 
 // The package's licence agreement, as the medium carries it beside the package.
@@ -123,30 +110,11 @@ void __fastcall TLicenseForm::FormShow(TObject *Sender)
 void __fastcall TLicenseForm::YesBtnClick(TObject *Sender)
 {
     const int kind = GetOsKind();
-    HKEY key = NULL;
-    char systemDir[PathBufferSize] = {0};
     if (kind <= OsWindowsMe) {
         RemoveScardSvrAutostart();
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, RunServicesKey, &key) == ERROR_SUCCESS) {
-            char value[ValueBufferSize + 1];
-            if (ReadMarker(key, "Vqscmon", value))
-                RegDeleteValueA(key, "Vqscmon");
-            RegCloseKey(key);
-        }
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, RunKey, &key) == ERROR_SUCCESS) {
-            GetSystemDirectoryA(systemDir, PathBufferSize);
-            char value[PathBufferSize];
-            if (JoinPath(value, sizeof value, systemDir, "\\Vqscmon.exe"))
-                RegSetValueExA(key, "Vqscmon", 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
-            RegCloseKey(key);
-        }
+        SetVqscmonAutostart();
     } else if (kind == OsWindowsNT4) {
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ScardSvrKey, &key) == ERROR_SUCCESS) {
-            char value[ValueBufferSize + 1];
-            if (ReadMarker(key, "ObjectName", value))
-                RegDeleteValueA(key, "ObjectName");
-            RegCloseKey(key);
-        }
+        DeleteValueWhenPresent(ScardSvrKey, "ObjectName");
     }
     CheckTimer->Enabled = true;
 
@@ -220,7 +188,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
     if (kind <= OsWindowsMe) {
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, RunServicesKey, &key) != ERROR_SUCCESS)
             return;
-        if (ReadMarker(key, "SCardSvr", value)) {
+        if (ReadRegistryValue(key, "SCardSvr", value)) {
             char systemDir[PathBufferSize] = {0};
             char expected[PathBufferSize];
             GetSystemDirectoryA(systemDir, PathBufferSize);
@@ -240,7 +208,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
     } else if (kind == OsWindowsNT4) {
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ScardSvrKey, &key) != ERROR_SUCCESS)
             return;
-        if (ReadMarker(key, "ObjectName", value)) {
+        if (ReadRegistryValue(key, "ObjectName", value)) {
             CheckTimer->Enabled = false;
             RegCloseKey(key);
             DialogForm->ShowModal();

@@ -100,6 +100,28 @@ int CopyFolderFiles(const char *source, const char *destination);
 int ReadProgramFilesDir(char *buffer);
 // Deletes the "SCardSvr" autostart values of Run and RunServices.
 void RemoveScardSvrAutostart();
+// Deletes an old RunServices value "Vqscmon" and sets the Run value
+// "Vqscmon" to the system folder's "\Vqscmon.exe".
+void SetVqscmonAutostart();
+// Sets the Run value `name` to the system folder + "\" + `fileName`.
+void SetRunValue(const char *name, const char *fileName);
+
+// HKEY_LOCAL_MACHINE's autostart keys.
+extern const char RunKey[];
+extern const char RunServicesKey[];
+// A value read into `buffer` (ValueBufferSize bytes and one more for the
+// terminating zero, which a stored string may lack); false when unreadable.
+bool ReadRegistryValue(HKEY key, const char *name, char *buffer);
+// Under HKEY_LOCAL_MACHINE: deletes the value when the key opens and the
+// value can be read.
+void DeleteValueWhenPresent(const char *keyPath, const char *name);
+// REG_SZ with its terminating zero counted; REG_DWORD.
+void SetStringValue(HKEY key, const char *name, const char *value);
+void SetDwordValue(HKEY key, const char *name, DWORD value);
+
+// The destination's attributes reset (an earlier read-only copy can be
+// overwritten), then the copy; false with the last error on failure.
+bool CopyNormal(const char *source, const char *destination);
 
 // Joins up to three parts into `buffer`; false (and an empty buffer) when
 // they do not fit.
