@@ -1,4 +1,5 @@
-// Feeds the Windows CE I/O control layer a series of calls as a careless or
+// Feeds the Windows CE driver's I/O control entry (VQU_IOControl, and the
+// smart-card I/O control layer behind it) a series of calls as a careless or
 // hostile caller makes them (any code, input and output of any length, or
 // none), each followed by what the reader answers to it.
 //
@@ -18,6 +19,7 @@
 #include "FuzzReader.h"
 #include "IoControl.h"
 #include "Smartcard.h"
+#include "VQRDCE.h"
 
 namespace {
 
@@ -70,6 +72,9 @@ SmartcardExtension* TheReader() {
     ext->ReaderFunctions[RDF_IOCTL_VENDOR] = CCID_SmartcardVender;
     block.DeviceData.ReadTimeout = 60000;
     block.DeviceData.RunState = RunStateOpen;
+    // Attached and opened: the stream entry finds it in the device table.
+    DeviceTableLockInit();
+    DeviceTableAdd(ext);
   }
   return ext;
 }
@@ -119,22 +124,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code == IOCTL_SMARTCARD_IS_PRESENT || code == IOCTL_SMARTCARD_IS_ABSENT)
       SetEvent(ext->OsData->CancelEvent);
 
-    const NTSTATUS status =
-        SmartcardIoctlDispatch(ext, code, inputBuffer, static_cast<DWORD>(input.size()),
-                               outputBuffer, outputSize, returnedPlace);
+    SetLastError(0);
+    const BOOL ok = VQU_IOControl(reinterpret_cast<DWORD_PTR>(ext), code, inputBuffer,
+                                  static_cast<DWORD>(input.size()), outputBuffer, outputSize,
+                                  returnedPlace);
+    const DWORD error = GetLastError();
     ResetEvent(ext->OsData->CancelEvent);
     if (verbose) {
-      std::fprintf(stderr, "ioctl 0x%X in %zu%s out %u%s -> 0x%08X returned %u\n",
+      std::fprintf(stderr, "ioctl 0x%X in %zu%s out %u%s -> %s error %u returned %u\n",
                    static_cast<unsigned>(code), input.size(), inputBuffer ? "" : " (none)",
-                   outputSize, outputBuffer ? "" : " (none)", static_cast<unsigned>(status),
-                   static_cast<unsigned>(returned));
+                   outputSize, outputBuffer ? "" : " (none)", ok ? "TRUE" : "FALSE",
+                   static_cast<unsigned>(error), static_cast<unsigned>(returned));
     }
 
     // The caller learns no more bytes than its buffer holds, and a failure
     // hands out none.
     if (returnedPlace) {
       if (returned > (outputBuffer ? outputSize : 0)) __builtin_trap();
-      if (status != STATUS_SUCCESS && returned != 0) __builtin_trap();
+      if (!ok && returned != 0) __builtin_trap();
     }
     // Nothing of this call is kept in the context.
     if (ext->SmartcardIoRequest.ReplyLength != nullptr) __builtin_trap();
