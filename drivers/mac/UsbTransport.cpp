@@ -73,6 +73,7 @@ NTSTATUS UsbOpen(SmartcardExtension* SmartcardExtension, uint16_t VendorId, uint
   IOUSBDeviceInterface** device = nullptr;
   UInt32 location = 0;
   io_service_t service;
+  // One pass over the matching devices; the iterator ends.
   while ((service = IOIteratorNext(iterator)) != IO_OBJECT_NULL) {
     SInt32 score = 0;
     kr = IOCreatePlugInInterfaceForService(service, kIOUSBDeviceUserClientTypeID,
@@ -217,6 +218,8 @@ NTSTATUS UsbBulkRead(SmartcardExtension* SmartcardExtension, uint8_t* Buffer, ui
     dd->TransportBroken = 1;
     return STATUS_UNSUCCESSFUL;
   }
+  // Two reads at most, each ending within the read time-out: a mute reader
+  // costs two time-outs, then the device is reset and the transport broken.
   for (int attempt = 0; attempt < 2; ++attempt) {
     UInt32 count = Size;
     if ((*intf)->ReadPipeTO(intf, dd->BulkInPipe, Buffer, &count, dd->ReadTimeout,
