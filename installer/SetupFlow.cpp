@@ -87,6 +87,18 @@ static bool CopyStep(TSetupForm *form, const CopyRow &row, const char *windowsDi
     return row.Failure != Abort;
 }
 
+// The Windows and system folders (PathBufferSize buffers), then the copy
+// steps of a table in order; false when one of them stopped the flow.
+static bool CopyTable(TSetupForm *form, const CopyRow *rows, size_t count, char *windowsDir, char *systemDir)
+{
+    GetWindowsDirectoryA(windowsDir, PathBufferSize);
+    GetSystemDirectoryA(systemDir, PathBufferSize);
+    for (size_t i = 0; i < count; ++i)
+        if (!CopyStep(form, rows[i], windowsDir, systemDir))
+            return false;
+    return true;
+}
+
 void __fastcall TSetupForm::lblYesClick(TObject *Sender)
 {
     ProgressBar1->Position = 0;
@@ -116,11 +128,8 @@ void TSetupForm::InstallWindows9x()
 
     char windowsDir[PathBufferSize] = {0};
     char systemDir[PathBufferSize] = {0};
-    GetWindowsDirectoryA(windowsDir, PathBufferSize);
-    GetSystemDirectoryA(systemDir, PathBufferSize);
-    for (size_t i = 0; i < sizeof Windows9xCopies / sizeof Windows9xCopies[0]; ++i)
-        if (!CopyStep(this, Windows9xCopies[i], windowsDir, systemDir))
-            return;
+    if (!CopyTable(this, Windows9xCopies, sizeof Windows9xCopies / sizeof Windows9xCopies[0], windowsDir, systemDir))
+        return;
     ProgressBar1->Position = 1;
 
     char value[PathBufferSize];
@@ -176,11 +185,9 @@ void TSetupForm::InstallWindowsNT4()
 
     char windowsDir[PathBufferSize] = {0};
     char systemDir[PathBufferSize] = {0};
-    GetWindowsDirectoryA(windowsDir, PathBufferSize);
-    GetSystemDirectoryA(systemDir, PathBufferSize);
-    for (size_t i = 0; i < sizeof WindowsNT4Copies / sizeof WindowsNT4Copies[0]; ++i)
-        if (!CopyStep(this, WindowsNT4Copies[i], windowsDir, systemDir))
-            return;
+    if (!CopyTable(this, WindowsNT4Copies, sizeof WindowsNT4Copies / sizeof WindowsNT4Copies[0], windowsDir,
+                   systemDir))
+        return;
     char path[PathBufferSize];
     if (JoinPath(path, sizeof path, windowsDir, "\\inf\\vqusbunst.inf"))
         CopyNormal(".\\drivers\\winnt4\\vqusbunst.inf", path);

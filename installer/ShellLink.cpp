@@ -65,6 +65,19 @@ AnsiString FolderOfTarget(const AnsiString &target)
     throw Exception(text);
 }
 
+// The end of a found or made link: the object handed out with its reference
+// or released, COM left, the path given.
+AnsiString HandOut(IShellLinkA *link, IShellLinkA **out, const AnsiString &path, AnsiString &LinkPath)
+{
+    if (out != NULL)
+        *out = link;
+    else
+        link->Release();
+    CoUninitialize();
+    LinkPath = path;
+    return path;
+}
+
 }  // namespace
 
 AnsiString CreateShellLink(AnsiString &LinkPath, HWND Owner, AnsiString Target, AnsiString Arguments,
@@ -154,13 +167,7 @@ AnsiString CreateShellLink(AnsiString &LinkPath, HWND Owner, AnsiString Target, 
             Fail("Error loading the existing IShellLink");
         }
         file->Release();
-        if (ShellLink != NULL)
-            *ShellLink = link;
-        else
-            link->Release();
-        CoUninitialize();
-        LinkPath = found;
-        return found;
+        return HandOut(link, ShellLink, found, LinkPath);
     }
 
     if (!Create) {
@@ -190,11 +197,5 @@ AnsiString CreateShellLink(AnsiString &LinkPath, HWND Owner, AnsiString Target, 
     }
     file->Save(widePath.c_bstr(), FALSE);
     file->Release();
-    if (ShellLink != NULL)
-        *ShellLink = link;
-    else
-        link->Release();
-    CoUninitialize();
-    LinkPath = AnsiString(widePath);
-    return LinkPath;
+    return HandOut(link, ShellLink, AnsiString(widePath), LinkPath);
 }

@@ -26,6 +26,16 @@ TMemo *NewMemo(TLicenseForm *form, const char *name, int left, int top, int widt
     return memo;
 }
 
+// One of the two 85 x 35 buttons under the agreement.
+TButton *NewButton(TLicenseForm *form, const char *name, int left)
+{
+    TButton *button = new TButton(form);
+    button->Name = name;
+    button->Parent = form;
+    button->SetBounds(left, 366, 85, 35);
+    return button;
+}
+
 // The package's licence agreement, as the medium carries it beside the package.
 void LoadAgreement(TMemo *memo)
 {
@@ -72,15 +82,9 @@ __fastcall TLicenseForm::TLicenseForm(TComponent *Owner) : TForm(Owner)
     Memo2->Lines->Add("Do you accept all of the terms of the preceding License Agreement? If you");
     Memo2->Lines->Add("choose No, Install will close. To install you must accept this agreement.");
 
-    YesBtn = new TButton(this);
-    YesBtn->Name = "YesBtn";
-    YesBtn->Parent = this;
-    YesBtn->SetBounds(132, 366, 85, 35);
+    YesBtn = NewButton(this, "YesBtn", 132);
     YesBtn->OnClick = &TLicenseForm::YesBtnClick;
-    NoBtn = new TButton(this);
-    NoBtn->Name = "NoBtn";
-    NoBtn->Parent = this;
-    NoBtn->SetBounds(251, 366, 85, 35);
+    NoBtn = NewButton(this, "NoBtn", 251);
     NoBtn->OnClick = &TLicenseForm::NoBtnClick;
 
     CheckTimer = new TTimer(this);
@@ -180,6 +184,18 @@ void __fastcall TLicenseForm::FormDestroy(TObject *Sender)
     Application->Terminate();
 }
 
+// The marker is there: the wait ends, (on NT 4.0 the notice dialog) the
+// restart prompt, the end of the program.
+void TLicenseForm::PackageRegistered(HKEY key, bool notice)
+{
+    CheckTimer->Enabled = false;
+    RegCloseKey(key);
+    if (notice)
+        DialogForm->ShowModal();
+    SetupPromptReboot(NULL, SetupForm->Handle, FALSE);
+    Application->Terminate();
+}
+
 void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
 {
     const int kind = GetOsKind();
@@ -196,10 +212,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
                 CharUpperA(value);
                 CharUpperA(expected);
                 if (strcmp(value, expected) == 0) {
-                    CheckTimer->Enabled = false;
-                    RegCloseKey(key);
-                    SetupPromptReboot(NULL, SetupForm->Handle, FALSE);
-                    Application->Terminate();
+                    PackageRegistered(key, false);
                     return;
                 }
             }
@@ -209,11 +222,7 @@ void __fastcall TLicenseForm::CheckTimerTimer(TObject *Sender)
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, ScardSvrKey, &key) != ERROR_SUCCESS)
             return;
         if (ReadRegistryValue(key, "ObjectName", value)) {
-            CheckTimer->Enabled = false;
-            RegCloseKey(key);
-            DialogForm->ShowModal();
-            SetupPromptReboot(NULL, SetupForm->Handle, FALSE);
-            Application->Terminate();
+            PackageRegistered(key, true);
             return;
         }
         RegCloseKey(key);

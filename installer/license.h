@@ -27,6 +27,9 @@ __published:
 
 public:
     __fastcall TLicenseForm(TComponent *Owner);
+
+private:
+    void PackageRegistered(HKEY key, bool notice);
 };
 
 extern TLicenseForm *LicenseForm;
