@@ -1,9 +1,13 @@
 #include "Script.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "Names.h"
+#include "vqce/Failures.h"
 #include "vqce/SmartCard.h"
 #include "vqce/UsbHost.h"
 #include "vqsim/Cards.h"
@@ -58,6 +62,23 @@ bool AppendInput(std::vector<uint8_t>& v, const std::string& token) {
   if (token.empty() || *end) return false;
   AppendU32(v, static_cast<uint32_t>(x));
   return true;
+}
+
+// How long (real time) `bg` waits for its call to be under way.
+constexpr auto kBackgroundStartLimit = std::chrono::seconds(10);
+
+std::optional<vqce::usb::Endpoint> PipeNamed(const std::string& name) {
+  if (name == "bulk-in") return vqce::usb::Endpoint::BulkIn;
+  if (name == "bulk-out") return vqce::usb::Endpoint::BulkOut;
+  if (name == "interrupt-in") return vqce::usb::Endpoint::InterruptIn;
+  return std::nullopt;
+}
+
+std::optional<vqce::usb::Stall> StallNamed(const std::string& name) {
+  if (name == "error") return vqce::usb::Stall::Error;
+  if (name == "hang") return vqce::usb::Stall::Hang;
+  if (name == "off") return vqce::usb::Stall::None;
+  return std::nullopt;
 }
 
 CallResult Call(PFN_STREAM_IOCONTROL ioctl, DWORD_PTR h, uint32_t code, std::vector<uint8_t> in, DWORD outSize) {
@@ -149,7 +170,7 @@ bool Script::Line(const std::string& raw) {
   Reader* r = Find(name);
   if (!r) return false;
   if (cmd == "unplug") {
-    Join(name, *r);
+    // Background calls go on: join prints how the unplug ended them.
     const bool gone = vqce::usb::Unplug(r->usbId);
     out_ << "  " << (gone ? "unplugged" : "was not plugged") << "\n";
     return true;
@@ -172,6 +193,7 @@ bool Script::Line(const std::string& raw) {
     r->sim->UpdateFaults([on](vqsim::Faults& f) { f.muteReader = on; });
     return true;
   }
+  if (cmd == "stall") return Stall(*r, args);
   if (cmd == "open") {
     if (!r->device.open) {
       out_ << "  no stream device\n";
@@ -273,11 +295,45 @@ bool Script::Ioctl(Reader& r, const std::string& name, const std::vector<std::st
   }
   const std::string what = "VQU_IOControl(" + Narrow(r.device.name) + ", " + IoctlName(*code) + ")";
   if (background) {
-    r.background.emplace_back(what, std::async(std::launch::async, Call, ioctl, h, *code, in, outSize));
-    out_ << "  " << name << ": started in the background\n";
+    // Returns once the call waits (for the reader, for a card) or has
+    // ended, so that the next line happens during the call; at most
+    // kBackgroundStartLimit.
+    auto thread = std::make_shared<std::atomic<std::thread::id>>();
+    auto call = std::async(std::launch::async, [=] {
+      thread->store(std::this_thread::get_id());
+      return Call(ioctl, h, *code, in, outSize);
+    });
+    const auto limit = std::chrono::steady_clock::now() + kBackgroundStartLimit;
+    bool underWay = false;
+    while (!underWay && std::chrono::steady_clock::now() < limit) {
+      underWay = call.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready ||
+                 (thread->load() != std::thread::id() && vqce::ThreadWaiting(thread->load()));
+    }
+    r.background.emplace_back(what, std::move(call));
+    out_ << "  " << name << ": started in the background" << (underWay ? "" : " (not yet waiting)") << "\n";
     return true;
   }
   Print(what, Call(ioctl, h, *code, in, outSize));
+  return true;
+}
+
+bool Script::Stall(Reader& r, const std::vector<std::string>& args) {
+  auto pipe = PipeNamed("bulk-in");
+  auto stall = StallNamed("error");
+  for (const auto& a : args) {
+    if (auto p = PipeNamed(a)) {
+      pipe = p;
+    } else if (auto s = StallNamed(a)) {
+      stall = s;
+    } else {
+      out_ << "  unknown pipe or stall " << a << "\n";
+      return false;
+    }
+  }
+  if (!vqce::usb::SetStall(r.usbId, *pipe, *stall)) {
+    out_ << "  not plugged\n";
+    return false;
+  }
   return true;
 }
 

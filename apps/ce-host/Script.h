@@ -6,6 +6,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ class Script {
   };
   bool Plug(const std::string& name, const std::vector<std::string>& args);
   bool Ioctl(Reader& r, const std::string& name, const std::vector<std::string>& args, bool background);
+  bool Stall(Reader& r, const std::vector<std::string>& args);
   void Join(const std::string& name, Reader& r);
   void Print(const std::string& what, const CallResult& result);
   Reader* Find(const std::string& name);
