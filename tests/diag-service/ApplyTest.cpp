@@ -60,6 +60,39 @@ TEST_F(Apply, RefreshOfAServiceThatIsNotThere) {
                         {"-> Get start type failed (The system cannot find the file specified).", kRed}}));
 }
 
+// The refresh opens the service for its status and for a start (0x14): a
+// service that refuses either right is not opened, any other right it
+// refuses does not matter.
+TEST_F(Apply, RefreshOpensTheServiceForStatusAndStart) {
+  struct {
+    const char* name;
+    DWORD denied;
+    int status;
+  } const cases[] = {
+      {"start refused", SERVICE_START, -1},
+      {"status query refused", SERVICE_QUERY_STATUS, -1},
+      {"every other right refused", SERVICE_ALL_ACCESS & ~static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_START),
+       0},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine m;
+    m.Open();
+    m.Service(kScard).values["deny_access"] = static_cast<int64_t>(c.denied);
+    m.ClearInfo();
+    ASSERT_EQ(vcl::UserClick(frmSCM->bbtn_Refresh), "") << c.name;
+    EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, c.status) << c.name;
+    EXPECT_EQ(frmSCM->rdogp_Type->ItemIndex, 0) << c.name;
+    const auto lines = m.InfoTexts();
+    if (c.status == -1) {
+      ASSERT_EQ(lines.size(), 1u) << c.name;
+      EXPECT_EQ(lines[0].rfind("-> Open service failed (", 0), 0u) << lines[0];
+    } else {
+      EXPECT_TRUE(lines.empty()) << c.name;
+    }
+  }
+}
+
 TEST_F(Apply, AutomaticRefreshByTimer) {
   SetState(*this, "start_pending");
   Open();
@@ -155,6 +188,45 @@ TEST_F(Apply, ApplyCarriesOutTheSelections) {
     EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, c.status) << c.name;
     frmSCM->bbtn_RefreshClick(nullptr);
     EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, c.stateAfter == SERVICE_RUNNING ? 0 : 1) << c.name;
+  }
+}
+
+// Disable whose start type can't be written (the service has no key):
+// the status group follows the status selection all the same (disabled for
+// STOP, enabled otherwise, from the opposite state here), and the start
+// type kept is the one before.
+TEST_F(Apply, DisableWhenTheStartTypeCannotBeWritten) {
+  struct {
+    int status;
+    std::vector<std::string> lines;
+    bool statusEnabledAfter;
+  } const cases[] = {
+      {1,
+       {"-> The program attempts to stop the following service: NoSuchSvc",
+        "-> Open service failed (The specified service does not exist as an installed service).",
+        "-> StartType: Disable", "-> Set start type failed (The system cannot find the file specified).", kDashes},
+       false},
+      {0, {"-> StartType: Disable", "-> Set start type failed (The system cannot find the file specified).", kDashes},
+       true},
+      {-1, {"-> StartType: Disable", "-> Set start type failed (The system cannot find the file specified).", kDashes},
+       true},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine m;
+    m.Open();
+    frmSCM->tmrAutoProcess->Enabled = false;
+    frmSCM->cbbox_ServiceProcessName->Text = "NoSuchSvc";
+    frmSCM->rdogp_Status->ItemIndex = c.status;
+    frmSCM->rdogp_Status->Enabled = !c.statusEnabledAfter;
+    frmSCM->rdogp_Type->ItemIndex = 2;
+    Scm_main::StartTypeCode = 3;
+    m.ClearInfo();
+    ASSERT_EQ(vcl::UserClick(frmSCM->bbtn_Apply), "") << c.status;
+    EXPECT_EQ(m.InfoTexts(), c.lines) << c.status;
+    EXPECT_EQ(frmSCM->rdogp_Status->Enabled, c.statusEnabledAfter) << c.status;
+    EXPECT_EQ(Scm_main::StartTypeCode, 3) << c.status;
+    EXPECT_EQ(m.StartType(kScard), 2u) << c.status;
   }
 }
 

@@ -84,44 +84,49 @@ TEST_F(ProcessList, X64WindowsSevenListsThroughTheExtendedModuleQuery) {
   EXPECT_EQ(Rows(), kXpRows);
 }
 
+// A second process beside the case's one is protected too where the case
+// is about protection, so that each access denial asks for the privilege
+// anew (its failure text then comes twice).
 TEST_F(ProcessList, ProcessesThatRefuseToOpen) {
   struct {
     const char* name;
     std::function<void(ScmMachine&, vqwin::Record&)> setup;
-    bool row;
-    std::string output;  // what goes to the standard output
+    bool secondProtected;
+    std::vector<std::string> rows;  // after the machine's own
+    std::string output;             // what goes to the standard output, once a denial
   } const cases[] = {
       {"protected: opened with the debug privilege",
-       [](ScmMachine&, vqwin::Record& p) { p.values["protected"] = true; }, true, ""},
+       [](ScmMachine&, vqwin::Record& p) { p.values["protected"] = true; }, true,
+       {"3000|guarded.exe", "3004|guarded2.exe"}, ""},
       {"protected, privilege not held",
        [](ScmMachine& t, vqwin::Record& p) {
          p.values["protected"] = true;
          t.Security().values["debug_privilege"] = false;
        },
-       false, "The token does not have the specified privilege. \n"},
+       true, {}, "The token does not have the specified privilege. \n"},
       {"protected, no token",
        [](ScmMachine& t, vqwin::Record& p) {
          p.values["protected"] = true;
          t.Security().values["token_error"] = int64_t(5);
        },
-       false, ""},
-      {"open fails otherwise", [](ScmMachine&, vqwin::Record& p) { p.values["open_error"] = int64_t(87); },
-       false, ""},
+       true, {}, ""},
+      {"open fails otherwise", [](ScmMachine&, vqwin::Record& p) { p.values["open_error"] = int64_t(87); }, false,
+       {"3004|guarded2.exe"}, ""},
       {"modules not readable", [](ScmMachine&, vqwin::Record& p) { p.values["modules_error"] = int64_t(299); },
-       false, ""},
-      {"no base name", [](ScmMachine&, vqwin::Record& p) { p.values["name_error"] = int64_t(6); }, false, ""},
+       false, {"3004|guarded2.exe"}, ""},
+      {"no base name", [](ScmMachine&, vqwin::Record& p) { p.values["name_error"] = int64_t(6); }, false,
+       {"3004|guarded2.exe"}, ""},
   };
   for (const auto& c : cases) {
     vcl::ResetApplication();
     ScmMachine m;
     c.setup(m, m.AddProcess("guarded.exe", 3000));
-    m.AddProcess("guarded2.exe", 3004).values["protected"] = c.name[0] == 'p';
+    m.AddProcess("guarded2.exe", 3004).values["protected"] = c.secondProtected;
     testing::internal::CaptureStdout();
     m.Create();
     const std::string out = testing::internal::GetCapturedStdout();
     std::vector<std::string> expected = kXpRows;
-    if (c.row) expected.push_back("3000|guarded.exe");
-    if (c.row || c.name[0] != 'p') expected.push_back("3004|guarded2.exe");
+    expected.insert(expected.end(), c.rows.begin(), c.rows.end());
     EXPECT_EQ(m.Rows(), expected) << c.name;
     EXPECT_EQ(out, c.output + c.output) << c.name;  // once for each of the two
   }

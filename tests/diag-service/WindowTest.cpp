@@ -6,6 +6,10 @@
 #include <vqwin/MessageTexts.h>
 #include <vqwin/Registry.h>
 
+#include "Public.h"
+
+#include <ostream>
+
 namespace scmtest {
 namespace {
 
@@ -118,6 +122,86 @@ TEST_F(Window, LanguagesAndTheDebugFields) {
   }
 }
 
+struct Font {
+  std::string name;
+  int size;
+  bool bold;
+  bool operator==(const Font& o) const { return name == o.name && size == o.size && bold == o.bold; }
+};
+std::ostream& operator<<(std::ostream& os, const Font& f) {
+  return os << f.name << " " << f.size << (f.bold ? " bold" : "");
+}
+Font FontOf(TFont* font) {
+  const AnsiString name = font->Name;
+  return {name.c_str(), font->Size, font->Style.Contains(fsBold)};
+}
+
+// Every caption, radio item and font that the language sets.
+TEST_F(Window, EveryCaptionItemAndFontByLanguage) {
+  struct {
+    WORD langId;
+    UINT codePage;
+    const char* caption;
+    std::vector<std::string> captions;  // the twelve controls, in the order below
+    std::vector<std::string> status, type;
+    Font label, combo;
+  } const cases[] = {
+      {0x0409, 1252, "Smart Card Service Control Tool - ",
+       {"Display Name", "Service Name", "Auto Refresh", "ms", "Refresh", "Recommend", "Staatus", "Type",
+        "Information", "Apply", "Cancel", "Process List"},
+       {"START", "STOP", "SUSPEND", "RESUME"},
+       {"AUTO", "MANUAL", "DISABLE"},
+       {"Arial", 10, true},
+       {"Verdana", 10, true}},
+      {0x0404, 950, "智慧卡服務控制工具 - ",
+       {"顯示名稱", "服務名稱", "自動更新", "毫秒", "立即更新", "建議設定", "狀態", "啟動類型", "訊息", "套用", "取消",
+        "處理程序"},
+       {"啟動", "停止", "暫停", "繼續"},
+       {"自動", "手動", "停用"},
+       {"Verdana", 10, false},
+       {"Verdana", 10, false}},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    spec().locale.langId = c.langId;
+    spec().locale.ansiCodePage = c.codePage;
+    Open();
+    SCOPED_TRACE(c.langId);
+    EXPECT_EQ(Utf8(Str(frmSCM->Caption)), c.caption + Str(GetOSDisplayString()) + " ");
+    const AnsiString captions[] = {
+        frmSCM->lbl_ServiceDisplayName->Caption, frmSCM->lbl_ServiceProcessName->Caption,
+        frmSCM->chkbox_AutoRefresh->Caption,     frmSCM->lbl_millsec->Caption,
+        frmSCM->bbtn_Refresh->Caption,           frmSCM->bbtn_Recommend->Caption,
+        frmSCM->rdogp_Status->Caption,           frmSCM->rdogp_Type->Caption,
+        frmSCM->lbl_Info->Caption,               frmSCM->bbtn_Apply->Caption,
+        frmSCM->bbtn_Cancel->Caption,            frmSCM->lbl_ProcessList->Caption};
+    std::vector<std::string> shown;
+    for (const AnsiString& caption : captions) shown.push_back(Utf8(Str(caption)));
+    EXPECT_EQ(shown, c.captions);
+    std::vector<std::string> status, type;
+    for (int i = 0; i < frmSCM->rdogp_Status->Items->Count; ++i)
+      status.push_back(Utf8(Str(frmSCM->rdogp_Status->Items->Get(i))));
+    for (int i = 0; i < frmSCM->rdogp_Type->Items->Count; ++i)
+      type.push_back(Utf8(Str(frmSCM->rdogp_Type->Items->Get(i))));
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(type, c.type);
+    TFont* labels[] = {frmSCM->lbl_ServiceDisplayName->Font, frmSCM->lbl_ServiceProcessName->Font,
+                       frmSCM->chkbox_AutoRefresh->Font,     frmSCM->lbl_millsec->Font,
+                       frmSCM->bbtn_Refresh->Font,           frmSCM->bbtn_Recommend->Font,
+                       frmSCM->lbl_ProcessList->Font,        frmSCM->rdogp_Status->Font,
+                       frmSCM->rdogp_Type->Font,             frmSCM->lbl_Info->Font,
+                       frmSCM->bbtn_Apply->Font,             frmSCM->bbtn_Cancel->Font};
+    for (TFont* font : labels) EXPECT_EQ(FontOf(font), c.label);
+    EXPECT_EQ(FontOf(frmSCM->cbbox_ServiceDisplayName->Font), c.combo);
+    EXPECT_EQ(FontOf(frmSCM->cbbox_ServiceProcessName->Font), c.combo);
+    EXPECT_EQ(FontOf(frmSCM->rchedt_Info->Font), (Font{"Verdana", 11, false}));
+    // Colours and character sets stay as the design has them.
+    EXPECT_EQ(frmSCM->cbbox_ServiceDisplayName->Font->Color, static_cast<TColor>(kBlue));
+    EXPECT_EQ(frmSCM->cbbox_ServiceProcessName->Font->Color, static_cast<TColor>(0xFF00FF));
+    EXPECT_EQ(frmSCM->rchedt_Info->Font->Charset, CHINESEBIG5_CHARSET);
+  }
+}
+
 TEST_F(Window, OpeningLinesByWhatWasFound) {
   enum Setup { InOrder, NoService, LowerCaseOnly, Win98All, Win98NoCompanion };
   struct {
@@ -219,6 +303,62 @@ TEST_F(Window, NumberedMessages) {
     SetLastError(c.lastError);
     frmSCM->ShowServiceMessage(static_cast<unsigned char>(c.code));
     EXPECT_EQ(Info(), std::vector<InfoLine>{c.line}) << c.code;
+  }
+}
+
+// The seventeen messages in both languages, with the system's text for
+// the failures.
+TEST_F(Window, EveryNumberedMessageInBothLanguages) {
+  const char* const english[] = {
+      "-> Open service control manager failed (Access is denied).",
+      "-> Open service failed (Access is denied).",
+      "-> Query service status failed (Access is denied).",
+      "-> Change service config failed (Access is denied).",
+      "-> Timeout waiting for service to stop.",
+      "-> Start service failed (Access is denied).",
+      "-> Set start type failed (Access is denied).",
+      "-> Stop service failed (Access is denied).",
+      "-> Get start type failed (Access is denied).",
+      "-> Service is running.",
+      "-> Service is not running.",
+      "-> Cannot start the service because it is already running.",
+      "-> Service start successfully.",
+      "-> Cannot stop the service because it is already stopped.",
+      "-> Service stop successfully.",
+      "-> Service enable successfully.",
+      "-> Set start type successfully.",
+  };
+  const char* const chinese[] = {
+      "-> 無法開啟服務控制管理員 (Access is denied)",
+      "-> 無法開啟服務 (Access is denied)",
+      "-> 無法取得服務狀態 (Access is denied)",
+      "-> 變更服務設定失敗 (Access is denied)",
+      "-> 等候服務狀態逾時",
+      "-> 啟動服務失敗 (Access is denied)",
+      "-> 設定啟動類型失敗 (Access is denied)",
+      "-> 停止服務失敗 (Access is denied)",
+      "-> 讀取啟動類型失敗 (Access is denied)",
+      "-> 服務已啟動",
+      "-> 服務尚未啟動",
+      "-> 無法啟動服務，因為服務已經啟動",
+      "-> 啟動服務成功",
+      "-> 無法停止服務，因為服務已經停止",
+      "-> 停止服務成功",
+      "-> 啟用服務成功",
+      "-> 設定啟動類型成功",
+  };
+  for (const bool inChinese : {false, true}) {
+    SCOPED_TRACE(inChinese ? "Chinese" : "English");
+    vcl::ResetApplication();
+    if (inChinese) Taiwanese();
+    Create();
+    std::vector<InfoLine> expected;
+    for (int code = 1; code <= 17; ++code) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      frmSCM->ShowServiceMessage(static_cast<unsigned char>(code));
+      expected.push_back({(inChinese ? chinese : english)[code - 1], code > 9 ? kBlue : kRed});
+    }
+    EXPECT_EQ(Info(), expected);
   }
 }
 

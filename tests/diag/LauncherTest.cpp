@@ -84,6 +84,40 @@ TEST(Launcher, ProgramFolderIsTheCurrentOne) {
   std::filesystem::remove_all(dir);
 }
 
+// The service window opened and refreshed in a session: every item of both
+// groups, the captions, the highlighted process and the opening lines.
+TEST(Launcher, ServiceWindowInASession) {
+  Result r = Launch("--do 'click bbtn_SCM' --do 'click frmSCM.bbtn_Refresh' --dump frmSCM");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const char* expected[] = {
+      "caption=\"Smart Card Service Control Tool - Windows XP Professional Service Pack 3 (build 2600) \"",
+      "lbl_ServiceDisplayName TLabel pos=8,12",
+      "caption=\"Display Name\"",
+      "caption=\"Service Name\"",
+      "text=\"Smart Card\"",
+      "text=\"SCardSvr\"",
+      "caption=\"Auto Refresh\"",
+      "caption=\"ms\"",
+      "caption=\"Staatus\" font=\"Arial\" 10pt/-13px bold",
+      "tab=0 index=0 items=[\"START\", \"STOP\", \"SUSPEND\", \"RESUME\"]",
+      "caption=\"Type\" font=\"Arial\" 10pt/-13px bold",
+      "tab=1 index=0 items=[\"AUTO\", \"MANUAL\", \"DISABLE\"]",
+      "caption=\"Information\"",
+      "caption=\"Refresh\"",
+      "caption=\"Recommend\"",
+      "caption=\"Apply\"",
+      "caption=\"Cancel\"",
+      "caption=\"Process List\"",
+      "| 0x008000 -> Smart Card service status works perfectly.",
+      "| 0x008000 -> You don't need to set this service",
+      "| 0x008000 -> Press [Cancel] to close windows",
+      "columns=[\"ID\":50, \"Process\":200]",
+      "\"1052\" \"SCardSvr.exe\" selected",
+  };
+  for (const char* line : expected) EXPECT_TRUE(Has(r, line)) << line << "\n" << r.out;
+  EXPECT_FALSE(Has(r, "\"System\" selected")) << r.out;
+}
+
 TEST(Launcher, BadInputGivesAnExitStatus) {
   EXPECT_EQ(Launch("--do 'click NoSuchControl'").status, 1);
   EXPECT_EQ(Launch("--dump NoSuchWindow").status, 1);
