@@ -108,6 +108,19 @@ std::shared_ptr<vqsim::Card> MakeCard(const std::string& kind) {
 }
 
 Script::~Script() {
+  // A background call still running when the script ends (a tracking wait
+  // nobody ends) would keep ce-host waiting for ever: the readers are
+  // unplugged first then, which ends every call, and the calls joined.
+  bool running = false;
+  for (auto& [name, r] : readers_) {
+    for (auto& [what, f] : r.background) {
+      running = running || f.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    }
+  }
+  if (running) {
+    out_ << "> (end of script: unplugging, background calls still run)\n";
+    vqce::usb::UnplugAll();
+  }
   for (auto& [name, r] : readers_) Join(name, r);
 }
 
