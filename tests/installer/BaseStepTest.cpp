@@ -125,11 +125,69 @@ TEST_F(Installer, Nt4AcceptDeletesTheServicesObjectName) {
   Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kScardSvr + "]\n\"ObjectName\"=\"LocalSystem\"\n");
   Machine(kNt4, kEnglish, kSilentPackage);
   Create();
+  // The NT 4.0 flow leaves Yes enabled; Accept turns it off.
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  ASSERT_TRUE(SetupForm->lblYes->Enabled);
   LicenseForm->YesBtnClick(LicenseForm->YesBtn);
+  EXPECT_FALSE(SetupForm->lblYes->Enabled);
   EXPECT_EQ(RegString(kScardSvr, "ObjectName"), std::nullopt);
   EXPECT_TRUE(LicenseForm->CheckTimer->Enabled);
   EXPECT_EQ(LicenseForm->ModalResult, mrOk);
 }
+
+struct PageCase {
+  const char* name;
+  std::string locale;
+  unsigned codePage;
+  const char *notice, *accept, *reject;
+};
+
+void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
+
+class AgreementPage : public Installer, public ::testing::WithParamInterface<PageCase> {};
+
+// The texts as the page shows them, byte for byte in the system's code page.
+TEST_P(AgreementPage, TextsByteForByte) {
+  const PageCase& c = GetParam();
+  Machine(kWin98, c.locale);
+  Create();
+  Run("click lblYes\nwait 1500\nclick NoBtn\n");
+  auto bytes = [&](const char* utf8) { return vqwin::FromUtf8(utf8, c.codePage); };
+  EXPECT_EQ(std::string(LicenseForm->Memo3->Lines->Get(0).c_str()), bytes(c.notice));
+  EXPECT_EQ(LicenseForm->Memo3->Lines->Count, 1);
+  EXPECT_EQ(std::string(AnsiString(LicenseForm->YesBtn->Caption).c_str()), bytes(c.accept));
+  EXPECT_EQ(std::string(AnsiString(LicenseForm->NoBtn->Caption).c_str()), bytes(c.reject));
+  EXPECT_EQ(std::string(AnsiString(LicenseForm->Caption).c_str()), "Microsoft Smart Card Base Components");
+  const std::vector<std::string> instructions = {
+      "Please read the following license agreement. Press the PAGE DOWN key ",
+      "to see the rest of the agreement.",
+      "Do you accept all of the terms of the preceding License Agreement? If you",
+      "choose No, Install will close. To install you must accept this agreement.",
+  };
+  std::vector<std::string> shown;
+  for (TMemo* memo : {LicenseForm->Memo1, LicenseForm->Memo2})
+    for (int i = 0; i < memo->Lines->Count; ++i) shown.push_back(memo->Lines->Get(i).c_str());
+  EXPECT_EQ(shown, instructions);
+  EXPECT_EQ(LicenseForm->Memo3->Font->Color, clRed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, AgreementPage,
+    ::testing::Values(
+        PageCase{"English", kEnglish, 1252,
+                 "Your system needs to install the Microsoft Smart Card Base Components; otherwise, the reader will "
+                 "not work probably.",
+                 "&Accept", "&Reject"},
+        // The quotes around the button's name are ASCII quotation marks.
+        PageCase{"Chinese", kTaiwan, 950,
+                 "你的系統需要額外安裝微軟公司智慧卡基礎元件，讀卡機才能正常工作。請閱讀下列微軟公司授權同意書，"
+                 "若要使用讀卡機，請按\"接受\"按鈕。",
+                 "接受(&A)", "不接受(&R)"},
+        PageCase{"KoreanInEnglish", kKorean, 949,
+                 "Your system needs to install the Microsoft Smart Card Base Components; otherwise, the reader will "
+                 "not work probably.",
+                 "&Accept", "&Reject"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RejectCase {
   const char* name;

@@ -77,6 +77,82 @@ INSTANTIATE_TEST_SUITE_P(
                     {"C:\\WINNT\\system32\\drivers\\vqusb.sys"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct SharingCase {
+  const char* name;
+  std::string os;
+  const char* destination;
+  const char* box;  // "" when the running file is passed over in silence
+};
+
+void PrintTo(const SharingCase& c, std::ostream* os) { *os << c.name; }
+
+class SharingViolation : public Installer, public ::testing::WithParamInterface<SharingCase> {};
+
+// A file in use (error 32) is passed over only for the two companion
+// programs (and the catalogue, whose failures never count); a driver in use
+// stops the flow like any other failure.
+TEST_P(SharingViolation, OnEveryCopyRow) {
+  const SharingCase& c = GetParam();
+  Machine(c.os, kEnglish,
+          std::string("[[file_failures]]\npath = '") + c.destination + "'\nop = \"copy\"\nerror = 32\n");
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  const bool silent = c.box[0] == '\0';
+  if (silent)
+    EXPECT_TRUE(Dialogs().empty()) << ::testing::PrintToString(Dialogs());
+  else
+    EXPECT_EQ(Dialogs(), std::vector<std::string>{std::string("messagebox|Error|") + c.box});
+  EXPECT_EQ(SetupForm->DelayTimer->Enabled, silent);
+  EXPECT_EQ(Exists("C:\\Program Files\\VQUSB\\vqdiag.exe"), silent);
+  EXPECT_EQ(SetupForm->ProgressBar1->Position, silent ? 3 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SharingViolation,
+    ::testing::Values(
+        SharingCase{"Inf98", kWin98, "C:\\WINDOWS\\inf\\VQUSB.inf", "Cannot Copy VQUSB.inf, Error Code : 32"},
+        SharingCase{"Catalogue98", kWin98, "C:\\WINDOWS\\system32\\drivers\\vqusb98.cat", ""},
+        SharingCase{"Driver98", kWin98, "C:\\WINDOWS\\system32\\drivers\\VQUSB.sys",
+                    "Cannot Copy VQUSB.sys, Error Code : 32"},
+        SharingCase{"Library98", kWin98, "C:\\WINDOWS\\system32\\drivers\\smclib.sys",
+                    "Cannot Copy smclib.sys, Error Code : 32"},
+        SharingCase{"Vxd98", kWin98, "C:\\WINDOWS\\SYSTEM\\smclib.vxd", "Cannot Copy smclib.vxd, Error Code : 32"},
+        SharingCase{"Monitor98", kWin98, "C:\\WINDOWS\\SYSTEM\\vqscmon.exe", ""},
+        SharingCase{"Watcher98", kWin98, "C:\\WINDOWS\\SYSTEM\\svcwatch.exe", ""},
+        SharingCase{"MonitorMe", kWinMe, "C:\\WINDOWS\\SYSTEM\\vqscmon.exe", ""},
+        SharingCase{"WatcherMe", kWinMe, "C:\\WINDOWS\\SYSTEM\\svcwatch.exe", ""},
+        SharingCase{"DriverMe", kWinMe, "C:\\WINDOWS\\system32\\drivers\\VQUSB.sys",
+                    "Cannot Copy VQUSB.sys, Error Code : 32"},
+        SharingCase{"LibraryNt4", kNt4, "C:\\WINNT\\system32\\drivers\\smclib.sys",
+                    "Cannot Copy smclib.sys, Error Code : 32"},
+        SharingCase{"AdvpackNt4", kNt4, "C:\\WINNT\\System32\\advpack.dll", "Cannot Copy advpack.dll, Error Code : 32"},
+        SharingCase{"DriverNt4", kNt4, "C:\\WINNT\\system32\\drivers\\vqusb.sys",
+                    "Cannot Copy vqusb.sys, Error Code : 32"},
+        SharingCase{"WdusbdNt4", kNt4, "C:\\WINNT\\system32\\drivers\\wdusbd.sys",
+                    "Cannot Copy wdusbd.sys, Error Code : 32"},
+        SharingCase{"WindrvrNt4", kNt4, "C:\\WINNT\\system32\\drivers\\windrvr.sys",
+                    "Cannot Copy windrvr.sys, Error Code : 32"},
+        SharingCase{"UninstallInfNt4", kNt4, "C:\\WINNT\\inf\\vqusbunst.inf", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The uninstall INF's copy is not looked at: the services and the uninstall
+// entry are written all the same, pointing at the INF that is not there.
+TEST_F(Installer, Nt4UninstallInfThatCannotBeCopiedLeavesTheFlowRunning) {
+  Machine(kNt4, kEnglish, "[[file_failures]]\npath = 'C:\\WINNT\\inf\\vqusbunst.inf'\nop = \"copy\"\nerror = 5\n");
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  EXPECT_TRUE(Dialogs().empty()) << ::testing::PrintToString(Dialogs());
+  EXPECT_FALSE(Exists("C:\\WINNT\\inf\\vqusbunst.inf"));
+  EXPECT_EQ(RegDword("SYSTEM\\CurrentControlSet\\Services\\VQUSB", "Start"), 2u);
+  EXPECT_EQ(RegString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VQUSB", "UninstallString"),
+            "RunDll32 advpack.dll,LaunchINFSection C:\\WINNT\\inf\\vqusbunst.inf, DefaultUninstall.NT");
+  EXPECT_TRUE(vqwin::ReadShellLink("C:\\WINNT\\Profiles\\User\\Start Menu\\Programs\\VQUSB Utility\\Installation "
+                                   "Guide.lnk"));
+  EXPECT_EQ(SetupForm->ProgressBar1->Position, 3);
+  EXPECT_TRUE(SetupForm->DelayTimer->Enabled);
+  EXPECT_TRUE(SetupForm->lblYes->Enabled);
+}
+
 TEST_F(Installer, AbortedFlowsWriteNoRegistryAndRunAgainOnY) {
   Machine(kWin98, kEnglish, "[[file_failures]]\npath = 'C:\\WINDOWS\\SYSTEM\\smclib.vxd'\nop = \"copy\"\nerror = 5\n");
   Create();

@@ -148,6 +148,38 @@ TEST_F(Installer, WindowsMeKoreanInstallsFromTheCopiedPackage) {
   EXPECT_EQ(vqwin::RestartRequests(), 1);
 }
 
+// The flow itself moves the card monitor's autostart from RunServices to
+// Run (before and without the agreement page) and starts the watcher.
+TEST_F(Installer, Windows98FlowMovesTheMonitorsAutostartToRun) {
+  Registry("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n"
+           "\"Vqscmon\"=\"C:\\\\OLD\\\\vqscmon.exe\"\n\"Other\"=\"kept\"\n");
+  Machine(kWin98);
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  const std::string cv = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+  EXPECT_EQ(RegString(cv + "\\RunServices", "Vqscmon"), std::nullopt);
+  EXPECT_EQ(RegString(cv + "\\RunServices", "Other"), "kept");
+  EXPECT_EQ(RegString(cv + "\\Run", "Vqscmon"), "C:\\WINDOWS\\SYSTEM\\Vqscmon.exe");
+  EXPECT_EQ(RegString(cv + "\\Run", "Svcwatch"), "C:\\WINDOWS\\SYSTEM\\Svcwatch.exe");
+  EXPECT_TRUE(Dialogs().empty());
+}
+
+// The guide is picked by the welcome window's language, which a Korean
+// system leaves at English: the English page, not the Korean one.
+TEST_F(Installer, KoreanSystemGetsTheEnglishGuide) {
+  Machine(kWin98, kKorean);
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  EXPECT_TRUE(Exists("C:\\Program Files\\VQUSB\\EWIN98.htm"));
+  EXPECT_TRUE(Exists("C:\\Program Files\\VQUSB\\EWIN98.files\\image001.png"));
+  EXPECT_FALSE(Exists("C:\\Program Files\\VQUSB\\KWIN98.htm"));
+  EXPECT_FALSE(Exists("C:\\Program Files\\VQUSB\\KWIN98.files"));
+  const auto guide =
+      vqwin::ReadShellLink("C:\\WINDOWS\\Start Menu\\Programs\\VQUSB Utility\\Installation Guide.lnk");
+  ASSERT_TRUE(guide);
+  EXPECT_EQ(guide->target, "C:\\Program Files\\VQUSB\\EWIN98.htm");
+}
+
 TEST_F(Installer, WindowsMeWithoutThePackageInfEndsWithAnError) {
   Machine(kWinMe, kEnglish, "", {"SETUP/smclib/SCBASE.INF"});
   Create();
