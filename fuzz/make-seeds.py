@@ -99,19 +99,19 @@ def engine_t1():
     # Command mode: mode, flags, IFSC, request / 2, reply / 4, protocols
     # offered, [current protocol], Fi, Di, N, BWT, card state, firmware,
     # minor code, then the reader's answers.
-    transmit_t1 = bytes([0x87, 4, 32, 4, 0x40, 3, 1, 1, 0, 4, 64, 0x20, 1])
+    transmit_t1 = bytes([0x81, 4, 32, 4, 0x40, 3, 1, 1, 0, 4, 64, 0x20, 1])
     write("engine-t1", "transmit-t1", transmit_t1 + t1(0x00, b"\x90\x00"))
     write("engine-t1", "transmit-t1-wtx", transmit_t1 + t1(0xC3, b"\x02") + t1(0x00, b"\x90\x00"))
     write("engine-t1", "transmit-t1-wtx-without-end", transmit_t1 + t1(0xC3, b"\x01") + repeat(255))
     write("engine-t1", "transmit-t1-empty-chain-without-end", transmit_t1 + t1(0x20) + t1(0x60) + repeat(255))
-    transmit_t0 = bytes([0x07, 0, 32, 4, 0x40, 1, 1, 1, 1, 0, 4, 64, 0x20, 1])
+    transmit_t0 = bytes([0x07, 0, 32, 2, 0x40, 1, 1, 1, 1, 0, 4, 64, 0x20, 1])
     write("engine-t1", "transmit-t0", transmit_t0 + frame(0x80, b"\x61\x10") + frame(0x80, b"\x90\x00"))
-    power = bytes([0x11, 0x80, 32, 0, 0x40, 0, 0, 1, 1, 0, 4, 4, 0x40, 1])
+    power = bytes([0x15, 0x80, 32, 0, 0x40, 0, 0, 1, 1, 0, 4, 4, 0x40, 1])
     write("engine-t1", "power-t1-card", power + power_on(ATR_T1))
     write("engine-t1", "power-td1-names-t1", power + power_on(ATR_TD1_T1))
-    write("engine-t1", "set-protocol-t1", bytes([0x03, 0, 32, 0, 0x40, 3, 0, 1, 1, 0, 4, 32, 0x80, 2]) + frame(0x80, b"\xFF\x11\x11\xFF") + frame(0x81))
+    write("engine-t1", "set-protocol-t1", bytes([0x03, 0, 32, 0, 0x40, 3, 0, 1, 1, 0, 4, 32, 0x80, 2]) + frame(0x80, b"\xFF\x11\x00\xEE") + frame(0x81))
     write("engine-t1", "vendor-escape", bytes([0x05, 0, 32, 4, 0x40, 3, 2, 1, 1, 0, 4, 4, 0x80, 0]) + frame(0x80, b"\x01\x02\x03\x04"))
-    write("engine-t1", "reader-info", bytes([0x45, 0, 32, 0, 0x40, 3, 2, 1, 1, 0, 4, 4, 0x80, 0]) + frame(0x60, INFO))
+    write("engine-t1", "reader-info", bytes([0x4B, 0, 32, 0, 0x40, 3, 2, 1, 1, 0, 4, 4, 0x80, 0]) + frame(0x60, INFO))
 
 
 def engine_atr():

@@ -8,8 +8,11 @@
 // First byte odd: a reader command (power, set protocol, vendor, transmit)
 // with the card capabilities from the next bytes and the reader's answers
 // after them; under T=1 the answers carry well-formed card blocks.
+// FUZZ_VERBOSE=1 prints the command's result.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -155,6 +158,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ext->SendLength = 0;
       status = CCID_SmartcardTransmit(ext);
       break;
+  }
+  if (std::getenv("FUZZ_VERBOSE")) {
+    std::fprintf(stderr, "command %d -> 0x%08X reply %u, %u reads\n", (mode >> 1) % 5,
+                 static_cast<unsigned>(status), replyLength, g_reads);
   }
   // What a command returns fits the caller's buffer (a failure may name the
   // size it would have needed).
