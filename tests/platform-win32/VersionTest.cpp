@@ -77,6 +77,30 @@ TEST(VersionResource, ReadFromThePeFileAFixtureWrites) {
   EXPECT_EQ(ReadVersion("C:\\WINDOWS\\system32\\drivers\\none.sys").error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(VersionResource, ResourcePaddedPastItsBlockKeepsItsTextValues) {
+  // Linkers may store a version resource larger than its VS_VERSIONINFO
+  // block (alignment padding): the texts are still found.
+  auto v = vqwin::VersionResource::FromDotted("2.0.0.7");
+  v->strings.emplace_back("CompanyName", "Tervane");
+  std::vector<uint8_t> image = vqwin::BuildPe(v);
+  const size_t sizeAt = 0x200 + 0x4C;  // size of the resource's data entry
+  uint32_t size = 0;
+  std::memcpy(&size, &image[sizeAt], 4);
+  ASSERT_LE(0x200 + 0x58 + size + 6, image.size());
+  for (uint32_t pad : {2u, 6u}) {
+    std::vector<uint8_t> padded = image;
+    const uint32_t larger = size + pad;
+    std::memcpy(&padded[sizeAt], &larger, 4);
+    vqwin::ScratchMachine scratch;
+    scratch.File("C:\\padded.sys", std::string(padded.begin(), padded.end()));
+    scratch.Load();
+    const Read r = ReadVersion("C:\\padded.sys");
+    ASSERT_TRUE(r.ok) << pad;
+    EXPECT_EQ(r.ms, 0x00020000u);
+    EXPECT_EQ(r.company, "Tervane") << pad;
+  }
+}
+
 TEST(VersionResource, QueriesOfMissingBlocksFail) {
   auto v = vqwin::VersionResource::FromDotted("1.2.3.4");
   const auto block = vqwin::BuildVersionBlock(*v);

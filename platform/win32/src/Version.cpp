@@ -104,6 +104,10 @@ bool ReadBlock(LPCSTR path, std::vector<uint8_t>& block, DWORD& error) {
     error = ERROR_RESOURCE_DATA_NOT_FOUND;
     return false;
   }
+  // A resource may be stored larger than its block (padding): the block is
+  // what its own length says, so that the text copies follow right behind it
+  // where VerQueryValueA looks for them.
+  block.resize(root.end);
   return true;
 }
 
