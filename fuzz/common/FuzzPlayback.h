@@ -32,7 +32,7 @@ void QueueChunk(std::vector<uint8_t> bytes, bool stampSequence = false);
 void QueueFrame(uint8_t type, uint8_t status, uint8_t error, const std::vector<uint8_t>& payload);
 void QueueTimeout();
 // A T=1 block of the card with NAD, PCB, LEN and the EDC filled in (LRC, or
-// CRC-16 with `crc`), wrapped in a data-block frame of the reader.
+// CRC-16 with `crc`); QueueAnswers sends it in a data-block frame.
 std::vector<uint8_t> T1Block(uint8_t nad, uint8_t pcb, const std::vector<uint8_t>& inf, bool crc);
 
 // Decodes reader answers from the rest of the input, each one led by a kind
