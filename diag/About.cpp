@@ -3,15 +3,11 @@
 
 #include "About.h"
 #include "Main.h"
+#include "Public.h"
 
 TFrmAbout *FrmAbout = NULL;
 
 namespace {
-
-TColor RgbColour(int red, int green, int blue)
-{
-    return (TColor)(red | (green << 8) | (blue << 16));
-}
 
 TLabel *NewAboutLabel(TComponent *owner, TWinControl *parent, const char *name,
                       const char *fontName, int left, int top, int width, const char *caption)

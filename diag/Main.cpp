@@ -3,8 +3,6 @@
 
 #include <string.h>
 
-#include <string>
-
 #include "Main.h"
 #include "About.h"
 #include "Log.h"
@@ -18,11 +16,6 @@ TSelfForm *SelfForm = NULL;
 int MarkRowTop[MarkRowCount];
 
 namespace {
-
-TColor RgbColour(int red, int green, int blue)
-{
-    return (TColor)(red | (green << 8) | (blue << 16));
-}
 
 const int kMarkOffset = 4;
 const int kTitleRowTop = 28;
@@ -63,11 +56,6 @@ TBitBtn *NewButton(TComponent *owner, TWinControl *parent, int left)
     button->SetBounds(left, 5, 155, 57);
     button->Cursor = crHandPoint;
     return button;
-}
-
-AnsiString Dots(int count)
-{
-    return AnsiString(std::string(count > 0 ? count : 0, '.'));
 }
 
 }  // namespace
@@ -227,10 +215,10 @@ void TSelfForm::CreateControls()
         {&Label5, "Label5", "4. Reader Registration", true},
         {&Label12, "Label12", "5. Communication with Reader", true},
         {&Label13, "Label13", "    Communication with Reader (Second)", true},
-        {&Label7, "Label7", AnsiString("Resource Manager ") + Dots(41), false},
-        {&Label8, "Label8", AnsiString("Smart Card Library ") + Dots(40), false},
-        {&Label3, "Label3", AnsiString("VQUSB.SYS ") + Dots(50), false},
-        {&Label4, "Label4", AnsiString("VQUSB.INF ") + Dots(50), false},
+        {&Label7, "Label7", AnsiString("Resource Manager ") + Repeated('.', 41), false},
+        {&Label8, "Label8", AnsiString("Smart Card Library ") + Repeated('.', 40), false},
+        {&Label3, "Label3", AnsiString("VQUSB.SYS ") + Repeated('.', 50), false},
+        {&Label4, "Label4", AnsiString("VQUSB.INF ") + Repeated('.', 50), false},
         {&Label14, "Label14", "", false},
         {&Label15, "Label15", "", false},
     };

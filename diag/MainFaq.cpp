@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "Main.h"
+#include "PathText.h"
 #include "Public.h"
 
 namespace {
@@ -57,24 +58,14 @@ void ShowStartFailed(int languageIndex, DWORD error)
     ShowError(languageIndex, TextBuffer, TextBuffer);
 }
 
-// The folder of the running program file, with its trailing backslash. The
-// last backslash is found character by character, so that the trail byte of
-// a two-byte character is never taken for one.
+// The folder of the running program file, with its trailing backslash.
 AnsiString ProgramFolder()
 {
     char path[MAX_PATH + 1];
     memset(path, 0, sizeof path);
     GetModuleFileNameA(NULL, path, MAX_PATH);
-    int end = 0;
-    for (int i = 0; path[i] != 0; ++i) {
-        if (IsDBCSLeadByte((BYTE)path[i]) && path[i + 1] != 0) {
-            ++i;
-            continue;
-        }
-        if (path[i] == '\\')
-            end = i + 1;
-    }
-    return AnsiString(path, end);
+    const char *slash = LastBackslash(path);
+    return AnsiString(path, slash == NULL ? 0 : (int)(slash - path) + 1);
 }
 
 }  // namespace

@@ -1,13 +1,9 @@
 #include <vcl.h>
 
 #include "MainPictures.h"
+#include "Public.h"
 
 namespace {
-
-TColor Rgb(int red, int green, int blue)
-{
-    return (TColor)(red | (green << 8) | (blue << 16));
-}
 
 void Stroke(TCanvas *canvas, int x1, int y1, int x2, int y2)
 {
@@ -24,7 +20,7 @@ void DrawBackdrop(TBitmap *bitmap, int width, int height)
     // Bands from the window's blue-grey to a lighter shade, top to bottom.
     const int bands = 16;
     for (int i = 0; i < bands; ++i) {
-        canvas->Brush->Color = Rgb(128 + i * 3, 128 + i * 3, 192 + i * 2);
+        canvas->Brush->Color = RgbColour(128 + i * 3, 128 + i * 3, 192 + i * 2);
         canvas->FillRect(Rect(0, height * i / bands, width, height * (i + 1) / bands));
     }
 }

@@ -6,11 +6,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <string>
-
 #include "Main.h"
 #include "MainRun.h"
 #include "MainRunSteps.h"
+#include "Public.h"
 #include "ReaderModel.h"
 
 namespace {
@@ -20,11 +19,6 @@ const char kBlanks[] = "           ";  // the indent of item and note lines
 const char *Verdict(int pass)
 {
     return pass == 1 ? "PASSED" : "FAILED";
-}
-
-AnsiString Dots(int count)
-{
-    return AnsiString(std::string((size_t)count, '.'));
 }
 
 void WindowsPath(char *path, size_t size, const char *tail)
@@ -58,15 +52,15 @@ int DriverRow(TSelfForm *form, const char *base, TLabel *label)
         WindowsPath(path, sizeof path, ("\\SysWOW64\\drivers\\" + fileBase + ".sys").c_str());
 
     const AnsiString reportName = fileBase.UpperCase() + ".SYS";
-    label->Caption = reportName + " " + Dots(46);
+    label->Caption = reportName + " " + Repeated('.', 46);
     DWORD ms = 0, ls = 0;
     AnsiString line;
     if (pass == 1 && GetFileVersion(path, ms, ls)) {
         line.sprintf("%s%s(%d.%d.%d)%s%s", kBlanks, reportName.c_str(), (int)(ms & 0xFFFF), (int)(ls >> 16),
-                     (int)(ls & 0xFFFF), Dots(35).c_str(), Verdict(present));
+                     (int)(ls & 0xFFFF), Repeated('.', 35).c_str(), Verdict(present));
     } else {
         pass = 0;
-        line.sprintf("%s%s%s%s", kBlanks, reportName.c_str(), Dots(42).c_str(), Verdict(present));
+        line.sprintf("%s%s%s%s", kBlanks, reportName.c_str(), Repeated('.', 42).c_str(), Verdict(present));
     }
     AppendReportLine(line);
     return pass;
@@ -118,7 +112,7 @@ void RunBaseComponentStep(TSelfForm *form, int &ok)
         DWORD ms = 0, ls = 0;
         if (GetFileVersion(path, ms, ls))
             line.sprintf("%sSmart Card Library(%d.%d.%d.%d)%s%s", kBlanks, (int)(ms >> 16), (int)(ms & 0xFFFF),
-                         (int)(ls >> 16), (int)(ls & 0xFFFF), Dots(21).c_str(), Verdict(pass));
+                         (int)(ls >> 16), (int)(ls & 0xFFFF), Repeated('.', 21).c_str(), Verdict(pass));
         else
             line.sprintf("           Smart Card Library.................................%s", Verdict(pass));
         AppendReportLine(line);
@@ -173,9 +167,9 @@ void RunDriverFileStep(TSelfForm *form, int &ok)
     if (!model.SecondIsIfd) {
         const AnsiString upper = AnsiString(model.SecondBase).UpperCase();
         const int present = form->CheckDriverFiles(model.SecondBase, DriverFileInf) ? 1 : 0;
-        form->Label4->Caption = upper + ".INF " + Dots(46);
+        form->Label4->Caption = upper + ".INF " + Repeated('.', 46);
         AnsiString line;
-        AppendReportLine(line.sprintf("%s%s.INF%s%s", kBlanks, upper.c_str(), Dots(42).c_str(), Verdict(present)));
+        AppendReportLine(line.sprintf("%s%s.INF%s%s", kBlanks, upper.c_str(), Repeated('.', 42).c_str(), Verdict(present)));
         pass = present;
         AppendReportLine("");
     } else {

@@ -4,15 +4,16 @@
 
 #include <windows.h>
 
-// The last backslash of the path, or NULL when it holds none. The path is
-// read character by character: the second byte of a two-byte character
-// (Big5 0xB3 0x5C, say) is never taken for a backslash.
-inline const char *LastBackslash(const char *path)
+// The last backslash of the path before `end` (its end when NULL), or NULL
+// when there is none. The path is read character by character from its
+// start: the second byte of a two-byte character (Big5 0xB3 0x5C, say) is
+// never taken for a backslash.
+inline const char *LastBackslash(const char *path, const char *end = NULL)
 {
     const char *last = NULL;
     if (path == NULL)
         return NULL;
-    for (const char *p = path; *p != '\0'; ++p) {
+    for (const char *p = path; *p != '\0' && (end == NULL || p < end); ++p) {
         if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
             ++p;
             continue;

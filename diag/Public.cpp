@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
+#include "PathText.h"
 #include "Public.h"
 #include "service/SCM_Main.h"
 
@@ -230,16 +233,22 @@ void CreateFolderWithParents(const char *path)
 AnsiString WithBackslash(const AnsiString &path)
 {
     const char *text = path.c_str();
-    bool endsInBackslash = false;
-    for (int i = 0; text[i] != '\0'; ++i) {
-        endsInBackslash = text[i] == '\\';
-        if (IsDBCSLeadByte((BYTE)text[i]) && text[i + 1] != '\0')
-            ++i;
-    }
+    const char *last = LastBackslash(text);
+    const bool endsInBackslash = last != NULL && last[1] == '\0';
     return endsInBackslash ? path : path + "\\";
 }
 
 }  // namespace
+
+TColor RgbColour(int red, int green, int blue)
+{
+    return (TColor)(red | (green << 8) | (blue << 16));
+}
+
+AnsiString Repeated(char c, int count)
+{
+    return AnsiString(std::string(count > 0 ? (size_t)count : 0, c).c_str());
+}
 
 void AddInfoLine(AnsiString text, int colour)
 {

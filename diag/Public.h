@@ -1,6 +1,7 @@
 // System information and small helpers shared by the diagnostic window and
 // the service control window: Windows version, its display name, processor,
-// language, the coloured information line and the folder-tree copy.
+// language, the coloured information line, the folder-tree copy and two
+// small text helpers.
 #ifndef PublicH
 #define PublicH
 
@@ -28,5 +29,12 @@ int GetUILanguageCode();
 // Copies every file and folder under source into destination (created with
 // its parents), overwriting existing files; failures are skipped silently.
 void CopyDirectoryTree(AnsiString source, AnsiString destination);
+
+// A colour of the form 0x00BBGGRR from its red, green and blue parts.
+TColor RgbColour(int red, int green, int blue);
+
+// `count` copies of a character: the dots of a report line, a rule of
+// hyphens. None for a count of 0 or less.
+AnsiString Repeated(char c, int count);
 
 #endif

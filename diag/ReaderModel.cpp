@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "PathText.h"
 #include "ReaderModel.h"
 
 const TReaderModel ReaderModel[ReaderModelCount] = {
@@ -62,20 +63,9 @@ int ReaderModelFromProgramPath(const char *programPath)
 {
     if (programPath == 0)
         return -1;
-    // The last two backslashes, found character by character: the second
-    // byte of a two-byte character (Big5 0xB3 0x5C) is no backslash.
-    const char *lastSlash = 0;
-    const char *slashBefore = 0;
-    for (const char *p = programPath; *p != '\0'; ++p) {
-        if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
-            ++p;
-            continue;
-        }
-        if (*p == '\\') {
-            slashBefore = lastSlash;
-            lastSlash = p;
-        }
-    }
+    // The last two backslashes.
+    const char *lastSlash = LastBackslash(programPath);
+    const char *slashBefore = lastSlash != 0 ? LastBackslash(programPath, lastSlash) : 0;
     // Folder path: everything up to the last backslash, which is then dropped.
     if (lastSlash == 0)
         return -1;

@@ -6,8 +6,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <string>
-
 #include "Public.h"
 #include "SCM_Main.h"
 #include "SCM_Texts.h"
@@ -16,22 +14,14 @@ using namespace Scm_main;
 
 namespace {
 
-const int kBlack = 0x000000;
-const int kRed = 0x0000FF;
-const int kGreen = 0x008000;
 const int kRecommendTickLimit = 32;
-
-AnsiString Dashes(int count)
-{
-    return AnsiString(std::string(count, '-').c_str());
-}
 
 // A line formatted with the service's name, in black.
 void AttemptLine(const TextPair &text)
 {
     memset(FormatBuffer, 0, sizeof FormatBuffer);
     snprintf(FormatBuffer, sizeof FormatBuffer, ScmText(text).c_str(), CurrentServiceName.c_str());
-    AddInfoLine(FormatBuffer, kBlack);
+    AddInfoLine(FormatBuffer, InfoBlack);
 }
 
 }  // namespace
@@ -131,10 +121,10 @@ void __fastcall TfrmSCM::bbtn_ApplyClick(TObject *Sender)
                 ServiceStateChar = '1';
             break;
         case 2:
-            AddInfoLine(ScmText(ScmSuspendText), kRed);
+            AddInfoLine(ScmText(ScmSuspendText), InfoRed);
             break;
         case 3:
-            AddInfoLine(ScmText(ScmResumeText), kRed);
+            AddInfoLine(ScmText(ScmResumeText), InfoRed);
             break;
         default:
             break;
@@ -144,7 +134,7 @@ void __fastcall TfrmSCM::bbtn_ApplyClick(TObject *Sender)
     const int typeIndex = rdogp_Type->ItemIndex;
     if (typeIndex == 0 || typeIndex == 1) {
         const int startType = typeIndex == 0 ? 2 : 3;
-        AddInfoLine(ScmText(ScmStartTypeTexts[typeIndex]), kBlack);
+        AddInfoLine(ScmText(ScmStartTypeTexts[typeIndex]), InfoBlack);
         if (rdogp_Status->ItemIndex == 1) {
             if (EnableService(CurrentServiceName) == 1) {
                 ServiceStateChar = '4';
@@ -157,13 +147,13 @@ void __fastcall TfrmSCM::bbtn_ApplyClick(TObject *Sender)
             StartTypeCode = (unsigned char)startType;
         }
     } else if (typeIndex == 2) {
-        AddInfoLine(ScmText(ScmStartTypeTexts[2]), kBlack);
+        AddInfoLine(ScmText(ScmStartTypeTexts[2]), InfoBlack);
         if (SetStartType(CurrentServiceName, 4) == 1)
             StartTypeCode = 4;
         rdogp_Status->Enabled = rdogp_Status->ItemIndex != 1;
     }
 
-    AddInfoLine(Dashes(52), kBlack);
+    AddInfoLine(Repeated('-', 52), InfoBlack);
     ListProcessesPsapi();
 }
 
@@ -197,7 +187,7 @@ void __fastcall TfrmSCM::tmrAutoProcessTimer(TObject *Sender)
     Application->ProcessMessages();
     if (ServiceStateChar == '0' && StartTypeCode == 2) {
         tmrAutoProcess->Enabled = false;
-        AddInfoLine(ScmText(ScmPerfectLines[0]), kGreen);
+        AddInfoLine(ScmText(ScmPerfectLines[0]), InfoGreen);
         return;
     }
     ++RecommendTicks;

@@ -6,8 +6,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <string>
-
 #include "Public.h"
 #include "SCM_Main.h"
 #include "SCM_Pictures.h"
@@ -59,17 +57,26 @@ void Finalization()
     CurrentServiceName = "";
 }
 
+bool DebugMarkerPresent()
+{
+    DWORD attributes = GetFileAttributesA("ShowProcessDbg.txt");
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void SystemMessageText(DWORD code, char *text, DWORD size)
+{
+    memset(text, 0, size);
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
+                       0x0400, text, size - 1, NULL) == 0)
+        text[0] = '\0';
+    text[size - 1] = '\0';
+}
+
 }  // namespace Scm_main
 
 using namespace Scm_main;
 
 namespace {
-
-const char kDebugMarker[] = "ShowProcessDbg.txt";
-const int kBlack = 0x000000;
-const int kRed = 0x0000FF;
-const int kGreen = 0x008000;
-const int kBlue = 0xFF0000;
 
 void SetFont(TFont *font, const AnsiString &name, int pixels, bool bold)
 {
@@ -149,21 +156,11 @@ TEdit *NewDebugEdit(TfrmSCM *form, const char *name, int left, int width, int ta
     return edit;
 }
 
-bool DebugMarkerPresent()
-{
-    DWORD attributes = GetFileAttributesA(kDebugMarker);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // The system's text for an error code without its trailing blanks, control
 // characters and full stops; empty when the system has none.
 void SystemErrorText(DWORD code, char *text, DWORD size)
 {
-    memset(text, 0, size);
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code,
-                       0x0400, text, size - 1, NULL) == 0)
-        text[0] = '\0';
-    text[size - 1] = '\0';
+    SystemMessageText(code, text, size);
     size_t length = strlen(text);
     while (length > 0 && ((unsigned char)text[length - 1] <= 0x20 || text[length - 1] == '.'))
         text[--length] = '\0';
@@ -462,13 +459,13 @@ void __fastcall TfrmSCM::FormShow(TObject *Sender)
     if (!ServiceFound || OsVersionCode <= 6) {
         if (!ServiceFound && OsVersionCode > 6) {
             for (int i = 0; i < 5; ++i)
-                AddInfoLine(ScmText(ScmNotFoundLines[i]), i == 0 ? kRed : kBlack);
+                AddInfoLine(ScmText(ScmNotFoundLines[i]), i == 0 ? InfoRed : InfoBlack);
         } else if (!ServiceFound) {
             for (int i = 0; i < 3; ++i)
-                AddInfoLine(ScmText(ScmMissingLines[i]), i == 0 ? kRed : kBlack);
+                AddInfoLine(ScmText(ScmMissingLines[i]), i == 0 ? InfoRed : InfoBlack);
         } else {
             for (int i = 0; i < 3; ++i)
-                AddInfoLine(ScmText(ScmPerfectLines[i]), kGreen);
+                AddInfoLine(ScmText(ScmPerfectLines[i]), InfoGreen);
         }
         cbbox_ServiceDisplayName->Text = "Smart Card";
         cbbox_ServiceProcessName->Text = "SCardSvr";
@@ -479,13 +476,13 @@ void __fastcall TfrmSCM::FormShow(TObject *Sender)
     SetServiceControlsEnabled(true);
     bbtn_RefreshClick(Sender);
     if (rdogp_Status->ItemIndex != 0 || rdogp_Type->ItemIndex != 0) {
-        AddInfoLine(ScmText(ScmSettingLines[0]), kRed);
-        AddInfoLine(ScmText(ScmSettingLines[1]), kBlack);
-        AddInfoLine(AnsiString(std::string(52, '-').c_str()), kRed);
+        AddInfoLine(ScmText(ScmSettingLines[0]), InfoRed);
+        AddInfoLine(ScmText(ScmSettingLines[1]), InfoBlack);
+        AddInfoLine(Repeated('-', 52), InfoRed);
         bbtn_RecommendClick(Sender);
     } else {
         for (int i = 0; i < 3; ++i)
-            AddInfoLine(ScmText(ScmPerfectLines[i]), kGreen);
+            AddInfoLine(ScmText(ScmPerfectLines[i]), InfoGreen);
     }
 }
 
@@ -502,7 +499,7 @@ void __fastcall TfrmSCM::ShowServiceMessage(unsigned char code)
         else
             snprintf(FormatBuffer, sizeof FormatBuffer, "%s", format.c_str());
     }
-    rchedt_Info->SelAttributes->Color = (TColor)(code > 9 ? kBlue : kRed);
+    rchedt_Info->SelAttributes->Color = (TColor)(code > 9 ? InfoBlue : InfoRed);
     rchedt_Info->Lines->Add(FormatBuffer);
     rchedt_Info->Perform(EM_SCROLLCARET, 0, 0);
 }

@@ -113,6 +113,19 @@ extern SC_HANDLE ServiceHandle;
 extern bool RecommendApplied;
 extern int RecommendTicks;
 
+// Colours of the information lines (0x00BBGGRR).
+const int InfoBlack = 0x000000;
+const int InfoRed = 0x0000FF;
+const int InfoGreen = 0x008000;
+const int InfoBlue = 0xFF0000;
+
+// Whether the marker file "ShowProcessDbg.txt" is in the working directory.
+bool DebugMarkerPresent();
+// The system's message text for an error code in the user's default
+// language, into `text` (`size` bytes, terminated); empty when the system
+// has none.
+void SystemMessageText(DWORD code, char *text, DWORD size);
+
 // Unit start-up and finish, counted: the first initialisation call starts
 // the unit, the matching last finalisation call finishes it. The program
 // entry runs them before its first window and after its last.

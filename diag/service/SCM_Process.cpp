@@ -9,15 +9,14 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <string>
-
+#include "PathText.h"
+#include "Public.h"
 #include "SCM_Main.h"
 
 using namespace Scm_main;
 
 namespace {
 
-const char kDebugMarker[] = "ShowProcessDbg.txt";
 const char kUnknownName[] = "<unknown>";
 const int kMaxProcessIds = 1024;
 
@@ -39,18 +38,6 @@ bool PsapiListingAsked = false;  // and another was asked for meanwhile
 // before; a request after the last of them stays asked for and is served
 // with the next listing.
 const int kListingsInARow = 8;
-
-bool DebugMarkerPresent()
-{
-    DWORD attributes = GetFileAttributesA(kDebugMarker);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-const char *FileNamePart(const char *path)
-{
-    const char *slash = strrchr(path, '\\');
-    return slash == NULL ? path : slash + 1;
-}
 
 bool NeedsModulesEx() { return ProcessorArchCode == 64 && OsVersionCode >= 13; }
 bool NeedsModules() { return ProcessorArchCode == 86 && OsVersionCode >= 8; }
@@ -289,11 +276,7 @@ void __fastcall TfrmSCM::ReportLastError(LPCSTR callName)
 {
     const DWORD code = GetLastError();
     char text[256];
-    memset(text, 0, sizeof text);
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0x0400, text,
-                       sizeof text - 1, NULL) == 0)
-        text[0] = '\0';
-    text[sizeof text - 1] = '\0';
+    SystemMessageText(code, text, sizeof text);
 
     char *p = text;
     while (*p != '\0' && ((signed char)*p >= 0x20 || *p == '\t'))
@@ -307,6 +290,6 @@ void __fastcall TfrmSCM::ReportLastError(LPCSTR callName)
     snprintf(FormatBuffer, sizeof FormatBuffer, "\n  WARNING: %s failed with error %d (%s)", callName, (int)code,
              text);
     rchedt_Info->Lines->Add(FormatBuffer);
-    rchedt_Info->Lines->Add(std::string(54, '-').c_str());
+    rchedt_Info->Lines->Add(Repeated('-', 54));
     rchedt_Info->Perform(EM_SCROLLCARET, 0, 0);
 }

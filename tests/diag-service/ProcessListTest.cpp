@@ -155,6 +155,18 @@ TEST_F(ProcessList, OldWindowsListsASnapshotAndSetsTheFlags) {
   EXPECT_EQ(Rows().size(), 5u);
 }
 
+// The file name part of a Big5 path: the second byte of a two-byte
+// character may be 0x5C and is no backslash.
+TEST_F(ProcessList, OldWindowsFileNamePartOfABig5Path) {
+  Use(System::Win98);
+  Taiwanese();
+  const std::string name = Ansi("許功蓋.EXE");  // 許 and 功 end in 0x5C
+  AddProcess("a", 0x10).values["path"] = Ansi("C:\\許功蓋\\") + name;
+  AddProcess("b", 0x14).values["path"] = name;
+  Create();
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"0x00000010|" + name, "0x00000014|" + name}));
+}
+
 TEST_F(ProcessList, DebugMarkerLinesOnOldWindows) {
   vqwin::RegisterMessageText(0xE0000101, "Cannot read it.\r\nSecond line");
   vqwin::RegisterMessageText(0xE0000102, "Stops at\x01 a control byte");

@@ -261,4 +261,16 @@ TEST(Language, DefaultLanguageGivesIndex) {
   }
 }
 
+// A run of a character for a report line or a rule: a count of 0 or less
+// gives none (never a failure).
+TEST(Repeated, RunsOfACharacter) {
+  const struct {
+    char c;
+    int count;
+    const char* text;
+  } cases[] = {{'.', 3, "..."}, {'-', 1, "-"}, {'.', 0, ""}, {'.', -1, ""}, {'-', -52, ""}};
+  for (const auto& c : cases) EXPECT_STREQ(Repeated(c.c, c.count).c_str(), c.text) << c.count;
+  EXPECT_EQ(Repeated('-', 54).Length(), 54);
+}
+
 }  // namespace
