@@ -38,6 +38,14 @@ def timeout():
     return bytes([5])
 
 
+def stall():
+    return bytes([5 | 1 << 3])
+
+
+def unplug():
+    return bytes([5 | 2 << 3])
+
+
 def t1(pcb, inf=b"", nad=0):
     return bytes([6, nad, pcb, len(inf)]) + inf
 
@@ -155,7 +163,10 @@ def mac_ifdh():
     caps = b"".join(bytes([0, i, 64]) + answers(SLOT_OK) for i in range(20))
     write("mac-ifdh", "capabilities", create + caps)
     write("mac-ifdh", "protocol-parameters", create + power_up + bytes([2, 2, 0, 0x11, 0, 0]) + answers(frame(0x81) + power_on(ATR_T1) + frame(0x80, b"\xFF\x11\x11\xFF") + frame(0x81)))
-    write("mac-ifdh", "unplugged-reader", create + power_up + bytes([6]) + answers(timeout() + timeout()) + presence + transmit)
+    write("mac-ifdh", "mute-reader", create + power_up + bytes([6]) + answers(timeout() + timeout()) + presence + transmit)
+    stalled = bytes([4]) + word(5) + b"\x00\xB0\x00\x00\x10" + word(258) + bytes([2]) + answers(SLOT_OK + stall())
+    write("mac-ifdh", "stalled-reader", create + power_up + stalled + presence + control)
+    write("mac-ifdh", "unplugged-reader", create + power_up + bytes([6]) + answers(unplug()) + presence + transmit + control)
     write("mac-ifdh", "power-down-other-lun", create + bytes([3, 2]) + answers(SLOT_OK + frame(0x81)) + bytes([0x86, 4]) + answers(b"") + bytes([0x88, 1]) + answers(b""))
 
 

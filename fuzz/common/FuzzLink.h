@@ -1,6 +1,7 @@
 // A simulated reader's USB endpoints for the USB stand-ins, answering from
 // the playback of FuzzPlayback.h: a read with no answer left reports a
-// time-out at once (the stand-in's virtual clock stands for the wait).
+// time-out at once (the stand-in's virtual clock stands for the wait); a
+// stall or an unplug is reported as the link reports them.
 #pragma once
 
 #include "FuzzPlayback.h"
@@ -18,9 +19,21 @@ class FuzzLink : public vqsim::UsbLink {
   }
   vqsim::LinkStatus BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t) override {
     uint32_t n = 0;
-    const bool ok = NextChunk(buf, cap > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(cap), &n);
+    const Failure failure =
+        NextChunk(buf, cap > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(cap), &n);
     *got = n;
-    return ok ? vqsim::LinkStatus::Ok : vqsim::LinkStatus::Timeout;
+    switch (failure) {
+      case Failure::None:
+        return vqsim::LinkStatus::Ok;
+      case Failure::Timeout:
+        return vqsim::LinkStatus::Timeout;
+      case Failure::Stalled:
+        return vqsim::LinkStatus::Stalled;
+      case Failure::Unplugged:
+        return vqsim::LinkStatus::Unplugged;
+      default:
+        return vqsim::LinkStatus::Error;
+    }
   }
   vqsim::LinkStatus InterruptIn(uint8_t*, size_t, size_t* got, uint32_t) override {
     *got = 0;

@@ -40,12 +40,12 @@ void ResetPlayback() {
 
 void QueueChunk(std::vector<uint8_t> bytes, bool stampSequence) {
   if (g_chunks.size() >= MaxChunks) return;
-  g_chunks.push_back(Chunk{std::move(bytes), stampSequence, false});
+  g_chunks.push_back(Chunk{std::move(bytes), stampSequence, Failure::None});
 }
 
-void QueueTimeout() {
+void QueueFailure(Failure failure) {
   if (g_chunks.size() >= MaxChunks) return;
-  g_chunks.push_back(Chunk{{}, false, true});
+  g_chunks.push_back(Chunk{{}, false, failure});
 }
 
 static void QueueFrameWithLength(uint8_t type, uint32_t length, uint8_t status, uint8_t error,
@@ -111,9 +111,12 @@ void QueueAnswers(FuzzInput& in, int t1Crc) {
       case 4:  // the reader asks for more time
         QueueFrame(0x80, static_cast<uint8_t>(0x80 | (kind >> 3 & 3)), 0, {});
         break;
-      case 5:
-        QueueTimeout();
+      case 5: {
+        static const Failure kinds[] = {Failure::Timeout, Failure::Stalled, Failure::Unplugged,
+                                        Failure::Error};
+        QueueFailure(kinds[kind >> 3 & 3]);
         break;
+      }
       case 6: {
         const uint8_t status = static_cast<uint8_t>(kind >> 3 & 0x43);
         if (t1Crc < 0) {
@@ -149,17 +152,17 @@ void NoteWritten(const uint8_t* bytes, size_t length) {
   if (length > kSequenceOffset) g_lastSequence = bytes[kSequenceOffset];
 }
 
-bool NextChunk(uint8_t* buffer, uint32_t size, uint32_t* length) {
+Failure NextChunk(uint8_t* buffer, uint32_t size, uint32_t* length) {
   ++g_reads;
   *length = 0;
   if (g_chunks.empty()) g_chunks.insert(g_chunks.end(), g_forever.begin(), g_forever.end());
-  if (g_chunks.empty()) return false;
+  if (g_chunks.empty()) return Failure::Timeout;
   Chunk c = std::move(g_chunks.front());
   g_chunks.pop_front();
-  if (c.timeout) return false;
+  if (c.failure != Failure::None) return c.failure;
   if (c.stampSequence && c.bytes.size() > kSequenceOffset) c.bytes[kSequenceOffset] = g_lastSequence;
   const uint32_t n = c.bytes.size() < size ? static_cast<uint32_t>(c.bytes.size()) : size;
   if (n) std::memcpy(buffer, c.bytes.data(), n);
   *length = n;
-  return true;
+  return Failure::None;
 }

@@ -31,7 +31,7 @@ NTSTATUS UsbBulkWrite(SmartcardExtension*, const uint8_t* bytes, uint32_t length
 }
 
 NTSTATUS UsbBulkRead(SmartcardExtension*, uint8_t* buffer, uint32_t size, uint32_t* length) {
-  return NextChunk(buffer, size, length) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+  return NextChunk(buffer, size, length) == Failure::None ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
 #if VQ_BUILD_CE

@@ -51,18 +51,23 @@ void Check(RESPONSECODE rc, DWORD length, DWORD size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const int device = [] {
+  static const bool ready = [] {
     vqiokit::UseVirtualClock(true);
-    return vqiokit::AttachDevice(std::make_shared<FuzzLink>());
+    return true;
   }();
-  (void)device;
+  (void)ready;
+  // A fresh device for each input: one the input unplugged stays gone.
+  const int device = vqiokit::AttachDevice(std::make_shared<FuzzLink>());
   FuzzInput in{data, size};
   const DWORD lun = 0;
 
   QueueCallAnswers(in);
   const RESPONSECODE created = IFDHCreateChannel(lun, 0);
   if (Verbose()) std::fprintf(stderr, "create -> %ld\n", created);
-  if (created != IFD_SUCCESS) return 0;
+  if (created != IFD_SUCCESS) {
+    vqiokit::DetachDevice(device);
+    return 0;
+  }
 
   for (int call = 0; call < 12 && !in.Empty(); ++call) {
     const uint8_t entry = in.Byte();
@@ -151,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   IFDHCloseChannel(lun);
+  vqiokit::DetachDevice(device);
   ResetPlayback();
   return 0;
 }
