@@ -4,9 +4,12 @@
 // time-outs, answers that never stop) come from the input.
 //
 // Input: sequence counter, type of the request frame, current protocol,
-// then the reader's answers (see QueueAnswers).
+// then the reader's answers (see QueueAnswers). FUZZ_VERBOSE=1 prints the
+// exchange's result.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "Frame.h"
 #include "FuzzReader.h"
@@ -29,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ext->SendLength = ReaderHeaderSize;
 #endif
   const NTSTATUS status = CCID_ReadWrite(ext);
+  if (std::getenv("FUZZ_VERBOSE")) {
+    std::fprintf(stderr, "exchange -> 0x%08X received %u, %u reads\n", static_cast<unsigned>(status),
+                 ext->ReceivedLength, g_reads);
+  }
 
   // Whatever the reader sent, the frame held stays inside the reply buffer;
   // a success holds one whole frame, and never a time extension.
