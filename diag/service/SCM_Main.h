@@ -83,6 +83,7 @@ private:
     void __fastcall SetServiceControlsEnabled(bool enabled);
     void __fastcall RefreshService();
     void __fastcall ListProcessesPsapiOnce();
+    bool __fastcall OpenForOperation(AnsiString serviceName, DWORD access, SERVICE_STATUS_PROCESS *status);
     void __fastcall HighlightRow(int index);
 };
 

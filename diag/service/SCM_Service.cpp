@@ -124,12 +124,13 @@ void __fastcall TfrmSCM::FillServiceLists()
     CloseServiceHandle(manager);
 }
 
-unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
+// The common start of a start and a stop: the progress bar from 0, the
+// manager and the service opened into the unit's handle slots and the
+// service's status read, 10 more after each. A failure writes its message
+// (1, 2 or 3) and gives false; the caller closes what was opened.
+bool __fastcall TfrmSCM::OpenForOperation(AnsiString serviceName, DWORD access, SERVICE_STATUS_PROCESS *status)
 {
-    SERVICE_STATUS_PROCESS status;
-    unsigned char result = 0;
-    const DWORD startTime = GetTickCount();
-    memset(&status, 0, sizeof status);
+    memset(status, 0, sizeof *status);
     pgsbar_SCM->Position = 0;
     pgsbar_SCM->Min = 0;
     pgsbar_SCM->Max = 100;
@@ -137,20 +138,30 @@ unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
     ManagerHandle = OpenSCManagerA(NULL, NULL, STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT);
     if (ManagerHandle == NULL) {
         ShowServiceMessage(1);
-        goto done;
+        return false;
     }
     pgsbar_SCM->Position += 10;
-    ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(), SERVICE_QUERY_STATUS | SERVICE_START);
+    ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(), access);
     if (ServiceHandle == NULL) {
         ShowServiceMessage(2);
-        goto done;
+        return false;
     }
     pgsbar_SCM->Position += 10;
-    if (!QueryStatus(ServiceHandle, &status)) {
+    if (!QueryStatus(ServiceHandle, status)) {
         ShowServiceMessage(3);
-        goto done;
+        return false;
     }
     pgsbar_SCM->Position += 10;
+    return true;
+}
+
+unsigned char __fastcall TfrmSCM::StartServiceAndWait(AnsiString serviceName)
+{
+    SERVICE_STATUS_PROCESS status;
+    unsigned char result = 0;
+    const DWORD startTime = GetTickCount();
+    if (!OpenForOperation(serviceName, SERVICE_QUERY_STATUS | SERVICE_START, &status))
+        goto done;
 
     if (status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING) {
         ShowServiceMessage(12);
@@ -208,29 +219,9 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
     SERVICE_STATUS_PROCESS status;
     unsigned char result = 0;
     const DWORD startTime = GetTickCount();
-    memset(&status, 0, sizeof status);
-    pgsbar_SCM->Position = 0;
-    pgsbar_SCM->Min = 0;
-    pgsbar_SCM->Max = 100;
-
-    ManagerHandle = OpenSCManagerA(NULL, NULL, STANDARD_RIGHTS_READ | SC_MANAGER_CONNECT);
-    if (ManagerHandle == NULL) {
-        ShowServiceMessage(1);
+    if (!OpenForOperation(serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS,
+                          &status))
         goto done;
-    }
-    pgsbar_SCM->Position += 10;
-    ServiceHandle = OpenServiceA(ManagerHandle, serviceName.c_str(),
-                                 SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS);
-    if (ServiceHandle == NULL) {
-        ShowServiceMessage(2);
-        goto done;
-    }
-    pgsbar_SCM->Position += 10;
-    if (!QueryStatus(ServiceHandle, &status)) {
-        ShowServiceMessage(3);
-        goto done;
-    }
-    pgsbar_SCM->Position += 10;
 
     if (status.dwCurrentState == SERVICE_STOPPED) {
         ShowServiceMessage(14);
