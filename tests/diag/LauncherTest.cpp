@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -31,6 +32,11 @@ Result Launch(const std::string& arguments) {
 
 bool Has(const Result& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
 
+// Every text of the list stands somewhere in the output.
+void ExpectAll(const Result& r, std::initializer_list<const char*> texts) {
+  for (const char* text : texts) EXPECT_TRUE(Has(r, text)) << text << "\n" << r.out;
+}
+
 // A fresh folder of its own (tests of several builds may run at once).
 std::filesystem::path ScratchFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "vqdiag-launcher-XXXXXX").string();
@@ -40,7 +46,7 @@ std::filesystem::path ScratchFolder() {
 TEST(Launcher, DumpOfTheMainWindowOnTheDefaultMachine) {
   Result r = Launch("--dump SelfForm");
   ASSERT_EQ(r.status, 0) << r.out;
-  const char* expected[] = {
+  ExpectAll(r, {
       "form SelfForm TSelfForm",
       "client=781x585",
       "caption=\"Smart Card Reader Self Testing Program v2.2\"",
@@ -58,8 +64,7 @@ TEST(Launcher, DumpOfTheMainWindowOnTheDefaultMachine) {
       "text=\"Plz select a reader type\"",
       "index=-1",
       "Timer1 TTimer enabled=0 interval=10000",
-  };
-  for (const char* line : expected) EXPECT_TRUE(Has(r, line)) << line << "\n" << r.out;
+  });
 }
 
 TEST(Launcher, ProgramFolderPreselectsAndActionsRun) {
@@ -89,7 +94,7 @@ TEST(Launcher, ProgramFolderIsTheCurrentOne) {
 TEST(Launcher, ServiceWindowInASession) {
   Result r = Launch("--do 'click bbtn_SCM' --do 'click frmSCM.bbtn_Refresh' --dump frmSCM");
   ASSERT_EQ(r.status, 0) << r.out;
-  const char* expected[] = {
+  ExpectAll(r, {
       "caption=\"Smart Card Service Control Tool - Windows XP Professional Service Pack 3 (build 2600) \"",
       "lbl_ServiceDisplayName TLabel pos=8,12",
       "caption=\"Display Name\"",
@@ -113,8 +118,7 @@ TEST(Launcher, ServiceWindowInASession) {
       "| 0x008000 -> Press [Cancel] to close windows",
       "columns=[\"ID\":50, \"Process\":200]",
       "\"1052\" \"SCardSvr.exe\" selected",
-  };
-  for (const char* line : expected) EXPECT_TRUE(Has(r, line)) << line << "\n" << r.out;
+  });
   EXPECT_FALSE(Has(r, "\"System\" selected")) << r.out;
 }
 
