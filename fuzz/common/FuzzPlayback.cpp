@@ -118,7 +118,8 @@ void QueueAnswers(FuzzInput& in, int t1Crc) {
         break;
       }
       case 6: {
-        const uint8_t status = static_cast<uint8_t>(kind >> 3 & 0x43);
+        // Card status from bits 3-4, a failed command from bit 5.
+        const uint8_t status = static_cast<uint8_t>((kind >> 3 & 3) | ((kind & 0x20) ? 0x40 : 0));
         if (t1Crc < 0) {
           QueueFrame(0x80, status, 0, in.Take(in.Byte()));
           break;
