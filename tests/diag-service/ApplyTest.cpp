@@ -230,6 +230,28 @@ TEST_F(Apply, DisableWhenTheStartTypeCannotBeWritten) {
   }
 }
 
+// Apply's start of a service whose check point keeps moving but which never
+// runs: the window is back two minutes after the start began.
+TEST_F(Apply, ApplyGivesUpOnAStartThatNeverEnds) {
+  SetState(*this, "stopped");
+  vqwin::Record& s = Service(kScard);
+  s.values["start_ms"] = int64_t(-1);
+  s.values["checkpoint_ms"] = int64_t(800);
+  s.values["wait_hint"] = int64_t(1000);
+  Open();
+  frmSCM->tmrAutoProcess->Enabled = false;
+  frmSCM->rdogp_Status->ItemIndex = 0;
+  frmSCM->rdogp_Type->ItemIndex = -1;
+  ClearInfo();
+  const uint64_t start = Now();
+  ASSERT_EQ(vcl::UserClick(frmSCM->bbtn_Apply), "");
+  EXPECT_LE(Now() - start, 121000u + 1000u);  // the listings' message passes add a little
+  EXPECT_GE(Now() - start, 121000u);
+  EXPECT_EQ(InfoTexts(), (std::vector<std::string>{"-> The program attempts to start the following service: SCardSvr",
+                                                    "-> Service is not running.", kDashes}));
+  EXPECT_EQ(frmSCM->pgsbar_SCM->Position, 0);
+}
+
 struct RecommendCase {
   const char* name;
   const char* state;
