@@ -5,8 +5,8 @@
 // closed at the end. The reader sits behind the IOKit stand-in on a virtual
 // clock, so its time-outs cost nothing.
 //
-// Input: answers to the channel creation (length, bytes), then per call:
-// entry point, arguments, answers (length, bytes). See QueueAnswers.
+// Input: answers to the channel creation, then per call: entry point,
+// arguments, answers (see QueueCallAnswers and QueueAnswers).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +28,8 @@ const DWORD kTags[] = {
 };
 constexpr size_t kTagCount = sizeof kTags / sizeof kTags[0];
 
+// The reader's answers to one call: their length, the answers, and whether
+// T=1 blocks among them carry a CRC (bit 0) or an LRC.
 void QueueCallAnswers(FuzzInput& in) {
   ResetPlayback();
   std::vector<uint8_t> answers = in.Take(in.Word() % 4096);
@@ -35,13 +37,14 @@ void QueueCallAnswers(FuzzInput& in) {
   QueueAnswers(reader, in.Byte() & 1);
 }
 
-// What an entry point hands back: never more than the caller's buffer, and
-// nothing with a failure.
+// FUZZ_VERBOSE=1 prints each call and its result (for reproducers).
 bool Verbose() {
   static const bool verbose = std::getenv("FUZZ_VERBOSE") != nullptr;
   return verbose;
 }
 
+// What an entry point hands back: never more than the caller's buffer, and
+// nothing with a failure.
 void Check(RESPONSECODE rc, DWORD length, DWORD size) {
   if (Verbose()) std::fprintf(stderr, "  -> %ld length %lu of %lu\n", rc, length, size);
   if (length > size) __builtin_trap();
