@@ -7,6 +7,8 @@
 
 #include <vqvcl/Input.h>
 
+#include <algorithm>
+
 namespace setuptest {
 namespace {
 
@@ -155,6 +157,47 @@ TEST_F(Installer, DesktopLinkOfThatNameIsMovedIntoTheMenuAndAnOlderMenuLinkStays
             "C:\\Program Files\\VQUSB\\vqusbunst.exe");
   for (const char* name : {"VQUSB Diagnostics.lnk", "Installation Guide.lnk", "Uninstall VQUSB Reader.lnk"})
     EXPECT_FALSE(Exists(std::string(kDesktop) + name)) << name;
+}
+
+// machine.toml gives the shell's folders in UTF-8; the installer sees them in
+// the machine's code page. "功" ends in the byte 0x5C in Big5, which is no
+// separator.
+TEST_F(Installer, LocalizedShellFoldersOfATraditionalChineseSystem) {
+  Machine(kWin98, kTaiwan,
+          "[shell]\ndesktop = 'C:\\WINDOWS\\桌面'\nprograms = 'C:\\WINDOWS\\「開始」功能表\\程式集'\n");
+  Create();
+  SetupForm->lblYesClick(SetupForm->lblYes);
+  EXPECT_TRUE(Dialogs().empty()) << ::testing::PrintToString(Dialogs());
+  const std::string menu = vqwin::FromUtf8("C:\\WINDOWS\\「開始」功能表\\程式集\\VQUSB Utility\\", 950);
+  const std::string desktop = vqwin::FromUtf8("C:\\WINDOWS\\桌面\\", 950);
+  for (const char* name : {"Uninstall VQUSB Reader", "VQUSB Diagnostics", "Installation Guide"}) {
+    EXPECT_TRUE(vqwin::ReadShellLink(menu + name + ".lnk")) << name;
+    EXPECT_FALSE(Exists(desktop + name + ".lnk")) << name;
+  }
+  const auto guide = vqwin::ReadShellLink(menu + "Installation Guide.lnk");
+  ASSERT_TRUE(guide);
+  EXPECT_EQ(guide->target, "C:\\Program Files\\VQUSB\\CWIN98.htm");
+  // No folder of another name beside the two.
+  std::vector<std::string> localized;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA("C:\\WINDOWS\\*", &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    const std::string name = found.cFileName;
+    if (std::any_of(name.begin(), name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+      localized.push_back(Utf8(name.c_str()));
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  std::sort(localized.begin(), localized.end());
+  EXPECT_EQ(localized, (std::vector<std::string>{"「開始」功能表", "桌面"}));
+  std::vector<std::string> inMenu;
+  find = FindFirstFileA(vqwin::FromUtf8("C:\\WINDOWS\\「開始」功能表\\*", 950).c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (found.cFileName[0] != '.') inMenu.push_back(Utf8(found.cFileName));
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  EXPECT_EQ(inMenu, std::vector<std::string>{"程式集"});
 }
 
 TEST_F(Installer, ProgramFolderWithoutProgramFilesDirAndFlatCopies) {

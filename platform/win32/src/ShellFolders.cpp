@@ -64,9 +64,17 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
 }
 
+// Makes each missing folder of a path; the second byte of a two-byte
+// character of the machine's code page is no separator.
 void MakeFolders(const std::string& path) {
-  for (size_t i = 3; i <= path.size(); ++i)
-    if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  for (size_t i = 3; i < path.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(path[i]), CP_ACP)) {
+      ++i;
+      continue;
+    }
+    if (path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  }
+  CreateDirectoryA(path.c_str(), nullptr);
 }
 
 class EnumObject : public IEnumIDList {
@@ -235,7 +243,12 @@ std::string ShellSetting(const std::string& key) {
   if (!it->second.Has(key)) return std::string();
   const auto& value = it->second.values.at(key);
   if (std::holds_alternative<int64_t>(value)) return std::to_string(std::get<int64_t>(value));
-  return it->second.Str(key);
+  // machine.toml is UTF-8; programs see its texts (folder paths, the
+  // package's marker) in the machine's code page.
+  const std::string text = it->second.Str(key);
+  for (unsigned char c : text)
+    if (c >= 0x80) return FromUtf8(text, CP_ACP);
+  return text;
 }
 
 std::string SpecialFolderPath(int csidl) {

@@ -37,7 +37,8 @@ bool WriteShellLink(const std::string& windowsPath, const ShellLinkData& link);
 
 // The path of a special folder (CSIDL_*) of the current machine; "" when unknown.
 std::string SpecialFolderPath(int csidl);
-// A value of machine.toml's [shell] table ("" when not given).
+// A value of machine.toml's [shell] table ("" when not given), text in the
+// machine's code page.
 std::string ShellSetting(const std::string& key);
 
 }  // namespace vqwin
