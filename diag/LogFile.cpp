@@ -54,6 +54,7 @@ public:
     // tries are used up.
     AnsiString Next()
     {
+        // Bounded by kScratchTries for the whole save.
         while (tries_ < kScratchTries && (unsigned long)tries_ < range_) {
             ++tries_;
             AnsiString name;
@@ -90,6 +91,7 @@ WriteResult WriteNewFile(const AnsiString &path, const AnsiString &text)
     const char *bytes = text.c_str();
     DWORD left = (DWORD)text.Length();
     bool ok = true;
+    // Each pass writes a byte at least or ends the loop.
     while (left > 0) {
         DWORD written = 0;
         if (!WriteFile(file, bytes, left, &written, NULL) || written == 0) {
