@@ -16,18 +16,16 @@ class Tracking : public CeDriver {
     h = Open(reader);
     ASSERT_NE(h, 0u);
   }
-  // Starts a tracking wait on another thread and returns once it waits.
+  // Starts a tracking wait on another thread and returns once that thread
+  // is blocked in it (or the call has ended).
   std::future<Result> Wait(DWORD code) {
-    EnterCriticalSection(&reader.ext->OsData->ReaderLock);
-    reader.ext->DeviceData->CardTrackingArmed = 0;  // armed again by this wait
-    LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
-    const size_t waiting = vqce::ThreadsWaiting();
-    auto f = std::async(std::launch::async, [this, code] { return Ioctl(h, code, {}, 0); });
+    auto thread = std::make_shared<std::atomic<std::thread::id>>();
+    auto f = std::async(std::launch::async, [this, code, thread] {
+      thread->store(std::this_thread::get_id());
+      return Ioctl(h, code, {}, 0);
+    });
     EXPECT_TRUE(Eventually([&] {
-      EnterCriticalSection(&reader.ext->OsData->ReaderLock);
-      const bool armed = reader.ext->DeviceData->CardTrackingArmed != 0;
-      LeaveCriticalSection(&reader.ext->OsData->ReaderLock);
-      return (armed && vqce::ThreadsWaiting() > waiting) ||
+      return (thread->load() != std::thread::id() && vqce::ThreadWaiting(thread->load())) ||
              f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }));
     return f;
