@@ -159,6 +159,7 @@ bool FindNameInFiles(AnsiString dir, AnsiString ext, AnsiString name, int n)
     const int nameLength = name.Length();
     char buffer[MaxNameSearchBytes + 1];
     bool found = false;
+    // Bounded by the folder's entries.
     do {
         Application->ProcessMessages();
         const AnsiString path = dir + entry.cFileName;

@@ -389,6 +389,7 @@ void CopyDirectoryTree(AnsiString source, AnsiString destination)
     HANDLE search = FindFirstFileA((from + "*.*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
+    // Bounded by the folder's entries (and the depth by MAX_PATH above).
     do {
         const char *name = found.cFileName;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)

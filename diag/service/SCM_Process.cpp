@@ -76,6 +76,7 @@ void __fastcall TfrmSCM::ListProcessesToolhelp()
         CloseHandle(snapshot);
         return;
     }
+    // Bounded by the snapshot's entries.
     do {
         if (DebugMarkerPresent()) {
             memset(FormatBuffer, 0, sizeof FormatBuffer);

@@ -229,6 +229,7 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
+    // Bounded by kStopLimit from the operation's start.
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
         Sleep(HintSleep(status.dwWaitHint));
         if (!QueryStatus(ServiceHandle, &status)) {
@@ -258,6 +259,7 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
+    // Bounded by kStopLimit from the operation's start.
     while (status.dwCurrentState != SERVICE_STOPPED) {
         Sleep(PollInterval(status.dwWaitHint));
         if (!QueryStatus(ServiceHandle, &status)) {
@@ -313,6 +315,7 @@ int __fastcall TfrmSCM::StopDependentServices()
             if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
                 result = 0;
             } else {
+                // Bounded by kStopLimit from the dependents' start.
                 while (status.dwCurrentState != SERVICE_STOPPED) {
                     Sleep(HintSleep(status.dwWaitHint));
                     if (!QueryStatus(dependent, &status)) {
