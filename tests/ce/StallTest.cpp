@@ -23,15 +23,17 @@ bool Ends(std::future<T>& f, const Reader& r) {
 struct StallCase {
   const char* name;
   uint32_t protocol;
+  Endpoint pipe;
   Stall stall;
   bool duringRead;  // halted while the transmit waits for its answer
+  size_t reads;     // bulk-in reads the transmit makes
 };
 
 void PrintTo(const StallCase& c, std::ostream* os) { *os << c.name; }
 
-class BulkInStall : public CeDriver, public ::testing::WithParamInterface<StallCase> {};
+class PipeStall : public CeDriver, public ::testing::WithParamInterface<StallCase> {};
 
-TEST_P(BulkInStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
+TEST_P(PipeStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
   const StallCase& c = GetParam();
   Reader r = Plug("VQ480T", "0100", c.protocol == ProtocolT0 ? std::shared_ptr<vqsim::Card>(vqsim::T0Card())
                                                              : std::shared_ptr<vqsim::Card>(vqsim::T1Card()));
@@ -41,7 +43,7 @@ TEST_P(BulkInStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
   if (c.duringRead) {
     r.sim->UpdateFaults([](vqsim::Faults& f) { f.muteReader = true; });
   } else {
-    ASSERT_TRUE(vqce::usb::SetStall(r.id, Endpoint::BulkIn, c.stall));
+    ASSERT_TRUE(vqce::usb::SetStall(r.id, c.pipe, c.stall));
   }
   const DWORD before = GetTickCount();
   auto transmit = std::async(std::launch::async, [&] {
@@ -49,7 +51,7 @@ TEST_P(BulkInStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
   });
   if (c.duringRead) {
     ASSERT_TRUE(Eventually([&] { return vqce::usb::TransfersIssued(r.id, Endpoint::BulkIn) > readsBefore; }));
-    ASSERT_TRUE(vqce::usb::SetStall(r.id, Endpoint::BulkIn, c.stall));
+    ASSERT_TRUE(vqce::usb::SetStall(r.id, c.pipe, c.stall));
   }
   ASSERT_TRUE(Ends(transmit, r)) << "the transmit read on without end";
   const DWORD elapsed = GetTickCount() - before;
@@ -57,8 +59,8 @@ TEST_P(BulkInStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.error, static_cast<DWORD>(ERROR_GEN_FAILURE));
   EXPECT_EQ(result.returned, 0u);
-  EXPECT_EQ(vqce::usb::TransfersIssued(r.id, Endpoint::BulkIn) - readsBefore, 1u)
-      << "one failed read ends the exchange";
+  EXPECT_EQ(vqce::usb::TransfersIssued(r.id, Endpoint::BulkIn) - readsBefore, c.reads)
+      << "a failed transfer ends the exchange";
   if (c.stall == Stall::Hang) {
     EXPECT_GE(elapsed, ReadTimeoutCommand) << "a read that never completes waits out the read time-out";
   }
@@ -71,12 +73,13 @@ TEST_P(BulkInStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, BulkInStall,
-    ::testing::Values(StallCase{"T0ErrorWhileWaiting", ProtocolT0, Stall::Error, true},
-                      StallCase{"T1ErrorWhileWaiting", ProtocolT1, Stall::Error, true},
-                      StallCase{"T0ErrorFromTheStart", ProtocolT0, Stall::Error, false},
-                      StallCase{"T0NeverCompletes", ProtocolT0, Stall::Hang, false},
-                      StallCase{"T1NeverCompletes", ProtocolT1, Stall::Hang, false}),
+    Cases, PipeStall,
+    ::testing::Values(StallCase{"T0BulkInErrorWhileWaiting", ProtocolT0, Endpoint::BulkIn, Stall::Error, true, 1},
+                      StallCase{"T1BulkInErrorWhileWaiting", ProtocolT1, Endpoint::BulkIn, Stall::Error, true, 1},
+                      StallCase{"T0BulkInErrorFromTheStart", ProtocolT0, Endpoint::BulkIn, Stall::Error, false, 1},
+                      StallCase{"T0BulkInNeverCompletes", ProtocolT0, Endpoint::BulkIn, Stall::Hang, false, 1},
+                      StallCase{"T1BulkInNeverCompletes", ProtocolT1, Endpoint::BulkIn, Stall::Hang, false, 1},
+                      StallCase{"T0BulkOutError", ProtocolT0, Endpoint::BulkOut, Stall::Error, false, 0}),
     [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 using CardStatusThread = CeDriver;
