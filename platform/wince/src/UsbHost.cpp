@@ -318,7 +318,10 @@ USB_TRANSFER Issue(USB_PIPE hPipe, LPTRANSFER_NOTIFY_ROUTINE routine, LPVOID par
     }
   }
   if (!routine && !(flags & USB_NO_WAIT)) {
-    // A call without completion routine returns when the transfer is done.
+    // A call without completion routine returns when the transfer is done:
+    // as on the platform, no time-out. The link answers or fails each try;
+    // only a hanging endpoint holds it, until the stall is cleared, the pipe
+    // is closed or the device goes.
     d.cv.wait(lock, [&] { return t->complete; });
   }
   return reinterpret_cast<USB_TRANSFER>(t);
