@@ -104,8 +104,8 @@ NTSTATUS UsbInterruptRead(SmartcardExtension* SmartcardExtension, uint8_t* Buffe
     return STATUS_UNSUCCESSFUL;
   }
   // No time-out: a notice comes when a card goes in or out, and tear-down
-  // sets the event to end the wait. A wake-up without a completed transfer
-  // (that one) and a transfer that failed are failures.
+  // sets the event to end the wait. Woken by tear-down (the transfer still
+  // pending), or by a transfer that failed: a failure.
   const DWORD wait = WaitForSingleObject(dev->InterruptEvent, INFINITE);
   DWORD bytes = 0;
   const bool read = wait == WAIT_OBJECT_0 && TransferSucceeded(funcs, transfer, &bytes);
