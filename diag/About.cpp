@@ -107,8 +107,7 @@ void TFrmAbout::CreateControls()
 
 void __fastcall TFrmAbout::FormCreate(TObject *Sender)
 {
-    Left = (Screen->Width - Width) / 2;
-    Top = (Screen->Height - Height) / 2;
+    CentreOnScreen(this);
     Panel1->Height = 221;
     Panel1->Width = 461;
     BitBtn1->Height = 29;

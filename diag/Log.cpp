@@ -3,6 +3,7 @@
 
 #include "Log.h"
 #include "Main.h"
+#include "Public.h"
 
 TLogForm *LogForm = NULL;
 
@@ -86,8 +87,7 @@ void __fastcall TLogForm::FormCreate(TObject *Sender)
 
 void __fastcall TLogForm::FormShow(TObject *Sender)
 {
-    Left = (Screen->Width - Width) / 2;
-    Top = (Screen->Height - Height) / 2;
+    CentreOnScreen(this);
 }
 
 void __fastcall TLogForm::FormResize(TObject *Sender)

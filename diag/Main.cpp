@@ -384,8 +384,7 @@ void __fastcall TSelfForm::LayoutSelfForm()
 
 void __fastcall TSelfForm::FormShow(TObject *Sender)
 {
-    Left = (Screen->Width - Width) / 2;
-    Top = (Screen->Height - Height) / 2;
+    CentreOnScreen(this);
 
     AnsiString name;
     int size;

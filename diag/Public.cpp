@@ -240,6 +240,12 @@ AnsiString WithBackslash(const AnsiString &path)
 
 }  // namespace
 
+void CentreOnScreen(TForm *form)
+{
+    form->Left = (Screen->Width - form->Width) / 2;
+    form->Top = (Screen->Height - form->Height) / 2;
+}
+
 TColor RgbColour(int red, int green, int blue)
 {
     return (TColor)(red | (green << 8) | (blue << 16));

@@ -30,6 +30,11 @@ int GetUILanguageCode();
 // its parents), overwriting existing files; failures are skipped silently.
 void CopyDirectoryTree(AnsiString source, AnsiString destination);
 
+// Centres the window on the screen: left = (screen width - window width) / 2,
+// top likewise, each quotient rounded toward zero (negative on a small
+// screen).
+void CentreOnScreen(TForm *form);
+
 // A colour of the form 0x00BBGGRR from its red, green and blue parts.
 TColor RgbColour(int red, int green, int blue);
 

@@ -350,8 +350,7 @@ void __fastcall TfrmSCM::FormCreate(TObject *Sender)
         edt_ListViewProcessCnt->Visible = false;
     }
 
-    Left = (Screen->Width - Width) / 2;
-    Top = (Screen->Height - Height) / 2;
+    CentreOnScreen(this);
 
     ApplyLanguage(LanguageIndex == 1 ? "ChineseTraditional" : "English");
 
