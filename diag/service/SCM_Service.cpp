@@ -87,6 +87,27 @@ PendingEnd WaitWhilePending(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PRO
     return PendingLeft;
 }
 
+enum StopEnd { StopReached, StopQueryFailed, StopOverLimit };
+
+// Sleeps and queries until the service has stopped, a query fails, or more
+// than kStopLimit has passed since `since`; each sleep is `pause` of the
+// wait hint just read.
+StopEnd WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS *status, DWORD (*pause)(DWORD),
+                         DWORD since)
+{
+    // Bounded by kStopLimit from `since`.
+    while (status->dwCurrentState != SERVICE_STOPPED) {
+        Sleep(pause(status->dwWaitHint));
+        if (!QueryStatus(service, status))
+            return StopQueryFailed;
+        if (status->dwCurrentState == SERVICE_STOPPED)
+            break;
+        if (GetTickCount() - since > kStopLimit)
+            return StopOverLimit;
+    }
+    return StopReached;
+}
+
 void CloseHandles()
 {
     if (ServiceHandle != NULL)
@@ -259,19 +280,15 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
-    // Bounded by kStopLimit from the operation's start.
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        Sleep(PollInterval(status.dwWaitHint));
-        if (!QueryStatus(ServiceHandle, &status)) {
-            ShowServiceMessage(3);
-            goto done;
-        }
-        if (status.dwCurrentState == SERVICE_STOPPED)
-            break;
-        if (GetTickCount() - startTime > kStopLimit) {
-            ShowServiceMessage(5);
-            goto done;
-        }
+    switch (WaitUntilStopped(ServiceHandle, &status, PollInterval, startTime)) {
+    case StopQueryFailed:
+        ShowServiceMessage(3);
+        goto done;
+    case StopOverLimit:
+        ShowServiceMessage(5);
+        goto done;
+    case StopReached:
+        break;
     }
 
     pgsbar_SCM->Position = 100;
@@ -312,24 +329,9 @@ int __fastcall TfrmSCM::StopDependentServices()
             }
             SERVICE_STATUS_PROCESS status;
             memset(&status, 0, sizeof status);
-            if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)) {
+            if (!ControlService(dependent, SERVICE_CONTROL_STOP, (LPSERVICE_STATUS)&status)
+                || WaitUntilStopped(dependent, &status, HintSleep, startTime) != StopReached)
                 result = 0;
-            } else {
-                // Bounded by kStopLimit from the dependents' start.
-                while (status.dwCurrentState != SERVICE_STOPPED) {
-                    Sleep(HintSleep(status.dwWaitHint));
-                    if (!QueryStatus(dependent, &status)) {
-                        result = 0;
-                        break;
-                    }
-                    if (status.dwCurrentState == SERVICE_STOPPED)
-                        break;
-                    if (GetTickCount() - startTime > kStopLimit) {
-                        result = 0;
-                        break;
-                    }
-                }
-            }
             CloseServiceHandle(dependent);
         }
     }
