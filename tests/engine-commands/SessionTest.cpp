@@ -159,7 +159,9 @@ TEST_F(Session, T1NamedInTd1Only) {
   EXPECT_EQ(Answer(), expected);
   EXPECT_EQ(std::static_pointer_cast<vqsim::T1Model>(sim->CurrentCard())->LastCommand(), echo);
   for (const auto& f : Sent(0x6F)) {
-    if ((f.payload[1] & 0x80) == 0) EXPECT_LE(f.payload[2], 32);
+    if ((f.payload[1] & 0x80) == 0) {
+      EXPECT_LE(f.payload[2], 32);
+    }
   }
 }
 
