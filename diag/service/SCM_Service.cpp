@@ -65,8 +65,8 @@ PendingEnd WaitWhilePending(SC_HANDLE service, DWORD pending, SERVICE_STATUS_PRO
 {
     DWORD startTick = GetTickCount();
     DWORD oldCheckPoint = status->dwCheckPoint;
-    // Bounded by the wait hint while the check point stands still and by
-    // kStartLimit while it moves.
+    // Bounded by kStartLimit and one poll interval (at most 10 s), sooner
+    // when the check point stands still for longer than the wait hint.
     while (status->dwCurrentState == pending) {
         Sleep(PollInterval(status->dwWaitHint));
         if (!QueryStatus(service, status))
