@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   session.Attach();
   WinMain(nullptr, nullptr, nullptr, 0);
 
-  int status = session.Errors() > 0 ? 1 : 0;
+  int status = session.Finish() > 0 ? 1 : 0;
   if (!vcl::DumpForms(dumps, std::cout, std::cerr, "vqdiag")) status = 1;
   if (printLog && LogForm != nullptr) {
     TStrings* lines = LogForm->DiagnosticMemo->Lines;

@@ -49,6 +49,7 @@ TEST_F(SessionTest, ActionsReachControlsByName) {
   EXPECT_EQ(form_->keys, "q");
   EXPECT_EQ(s.Errors(), 0) << out_.str();
   EXPECT_TRUE(s.Exhausted());
+  EXPECT_EQ(s.Finish(), 0);  // a script run to its end leaves nothing
 }
 
 TEST_F(SessionTest, LinesAfterAClickThatOpensAModalFormDriveThatForm) {
@@ -101,6 +102,24 @@ TEST_F(SessionTest, BadLinesAreReportedAndTheScriptGoesOn) {
   const std::string out = out_.str();
   for (const char* part : {"line 1: click: no control named NoSuchButton", "line 3: type: edt_Time is disabled",
                            "line 6: frobnicate: unknown action"})
+    EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
+}
+
+TEST_F(SessionTest, LinesThatTheEndedProgramNeverReachedAreErrors) {
+  form_->Ok->OnClick = [](TObject*) { Application->Terminate(); };
+  vcl::Session& s = Script(
+      "select cbobox_Model 1\n"
+      "click OkBtn\n"
+      "# a comment is no action\n"
+      "select cbobox_Model 0\n"
+      "answer IDOK\n");
+  Application->Run();
+  EXPECT_EQ(s.Errors(), 0) << out_.str();
+  EXPECT_EQ(s.Finish(), 2);
+  EXPECT_EQ(log_, "change VQ Nano S;");
+  const std::string out = out_.str();
+  for (const char* part : {"error: line 4: select: not run: the program had ended\n",
+                           "error: line 5: answer: not run: the program had ended\n"})
     EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
 }
 

@@ -171,6 +171,12 @@ std::optional<DialogAnswer> Session::Answer(DialogKind kind) {
   return a;
 }
 
+int Session::Finish() {
+  for (; next_ < lines_.size(); ++next_) Error(lines_[next_], "not run: the program had ended");
+  waiting_ = false;
+  return errors_;
+}
+
 void Session::Error(const Line& line, const std::string& what) {
   ++errors_;
   out_ << "error: line " << line.number << ": " << line.verb << ": " << what << '\n';

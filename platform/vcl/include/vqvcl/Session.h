@@ -46,6 +46,9 @@ class Session : public InputSource {
 
   bool Exhausted() const { return next_ >= lines_.size() && !waiting_; }
   int Errors() const { return errors_; }
+  // The program has ended: each line it did not reach is reported as an
+  // error ("not run: the program had ended"). The errors in all.
+  int Finish();
   // Drives the message loop until the script is exhausted or the
   // application terminates (for forms run without Application->Run).
   void Run();
