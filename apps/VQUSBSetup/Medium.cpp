@@ -27,7 +27,42 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// True when `inner` is `outer` or lies below it (both canonical).
+bool Within(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+  auto [o, i] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return o == outer.end();
+}
+
 }  // namespace
+
+int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine, std::string& problem) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path source = fs::weakly_canonical(medium, ec);
+  const fs::path home = ec ? fs::path() : fs::weakly_canonical(machine, ec);
+  const fs::path drive = ec ? fs::path() : fs::weakly_canonical(machine / "D", ec);
+  if (ec) {
+    problem = "cannot copy: " + ec.message();
+    return 66;
+  }
+  if (source == drive) return 0;
+  if (Within(home, source)) {
+    problem = "holds the machine folder " + machine.string() + ", which the installation changes";
+    return 64;
+  }
+  if (Within(source, drive)) {
+    problem = "lies inside the machine's drive folder " + (machine / "D").string() + ", which the medium replaces";
+    return 64;
+  }
+  fs::remove_all(drive, ec);
+  if (!ec) fs::create_directories(drive, ec);
+  if (!ec) fs::copy(source, drive, fs::copy_options::recursive, ec);
+  if (ec) {
+    problem = "cannot copy to " + drive.string() + ": " + ec.message();
+    return 66;
+  }
+  return 0;
+}
 
 std::vector<MediumFile> ExampleMediumFiles() {
   std::vector<MediumFile> files = {

@@ -50,17 +50,17 @@ int main(int argc, char** argv) {
   options.currentDir = vqsetup::kInstallerFolder;
   try {
     if (!machineDir.empty()) {
+      // A missing or broken machine is reported before anything is made;
+      // the drive D: is prepared before the machine is loaded for the run.
+      vqwin::Machine::Load(machineDir, options).reset();
       const fs::path drive = fs::path(machineDir) / "D";
-      std::error_code ec;
       if (!mediumDir.empty()) {
-        fs::remove_all(drive, ec);
-        fs::create_directories(drive);
-        fs::copy(mediumDir, drive, fs::copy_options::recursive, ec);
-        if (ec) {
-          std::cerr << "VQUSBSetup: --medium " << mediumDir << ": " << ec.message() << "\n";
-          return 66;
+        std::string problem;
+        if (const int status = vqsetup::PlaceMedium(mediumDir, machineDir, problem); status != 0) {
+          std::cerr << "VQUSBSetup: --medium " << mediumDir << ": " << problem << "\n";
+          return status;
         }
-      } else if (fs::is_directory(machineDir) && !fs::exists(drive / "SETUP")) {
+      } else if (!fs::exists(drive / "SETUP")) {
         vqsetup::WriteExampleMedium(drive);
       }
       machine = vqwin::Machine::Load(machineDir, options);
@@ -80,7 +80,10 @@ int main(int argc, char** argv) {
   session.Attach();
   WinMain(nullptr, nullptr, nullptr, 0);
 
-  int status = session.Errors() > 0 ? 1 : 0;
+  // The INF installer it started is another process: it runs on.
+  vqwin::FinishStartedPrograms();
+
+  int status = session.Finish() > 0 ? 1 : 0;
   if (!vcl::DumpForms(dumps, std::cout, std::cerr, "VQUSBSetup")) status = 1;
   for (const vqwin::StartedProgram& start : vqwin::StartedPrograms())
     std::cout << "started (" << start.call << "): " << start.file << " " << start.parameters << "\n";

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -105,6 +106,84 @@ TEST_F(Launcher, AMediumGivenOnTheCommandLine) {
   ASSERT_EQ(setup.status, 0) << setup.out;
   EXPECT_TRUE(Has(setup, "\"Error\" \"Cannot Copy VQUSB.inf, Error Code : 2\"")) << setup.out;
   EXPECT_TRUE(Has(setup, "DelayTimer TTimer enabled=0")) << setup.out;
+}
+
+// The INF installer is another process: closing the installer while it
+// waits does not stop it, and the diagnostic then finds what it installed.
+TEST_F(Launcher, BaseComponentsRunOnWhenTheInstallerIsClosed) {
+  const std::string machine = Example("win98se-en");
+  Result setup = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine +
+                                                 " --do 'click lblYes' --do 'wait 1500' --do 'click YesBtn'"
+                                                 " --do 'close SetupForm'");
+  ASSERT_EQ(setup.status, 0) << setup.out;
+  EXPECT_TRUE(Has(setup, "restart: no")) << setup.out;
+  EXPECT_TRUE(fs::exists(fs::path(machine) / "C" / "WINDOWS" / "SYSTEM" / "SCardSvr.exe"));
+  Result diag = Launch(VQDIAG_LAUNCHER, "--machine " + machine +
+                                            " --program-dir 'C:\\Program Files\\VQUSB' --check 1 --do 'wait 20000'");
+  EXPECT_TRUE(Has(diag, "           Resource Manager(5.0.2134.1).......................PASSED")) << diag.out;
+}
+
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[fs::relative(entry.path(), root).string()] =
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  return files;
+}
+
+// The medium is only read, wherever it lies; one that the run would change
+// or delete is refused before anything happens.
+TEST_F(Launcher, TheMediumIsNeverDeletedNorChanged) {
+  const std::string machine = Example("win98se-en");
+  const fs::path drive = fs::path(machine) / "D";
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + drive.string()).status, 0);
+  const auto before = Tree(drive);
+  ASSERT_FALSE(before.empty());
+  Result own = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + drive.string() + " " + kInstall +
+                                               " --do 'answer IDNO'");
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_TRUE(Has(own, "started (WinExec): C:\\WINDOWS\\rundll.exe")) << own.out;
+  EXPECT_EQ(Tree(drive), before);
+
+  const fs::path inside = drive / "copy";
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + inside.string()).status, 0);
+  const auto insideBefore = Tree(inside);
+  Result nested = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + inside.string());
+  EXPECT_EQ(nested.status, 64) << nested.out;
+  EXPECT_TRUE(Has(nested, "lies inside the machine's drive folder")) << nested.out;
+  EXPECT_EQ(Tree(inside), insideBefore);
+
+  Result holding = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + folder_.string());
+  EXPECT_EQ(holding.status, 64) << holding.out;
+  EXPECT_TRUE(Has(holding, "holds the machine folder")) << holding.out;
+  EXPECT_TRUE(fs::exists(drive / "SETUP" / "VQUSBSetup.exe"));
+}
+
+TEST_F(Launcher, MissingMachineIsReportedBeforeAnythingIsMade) {
+  const fs::path medium = folder_ / "medium";
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + medium.string()).status, 0);
+  const fs::path missing = folder_ / "missing";
+  Result setup = Launch(VQUSBSETUP_LAUNCHER, "--machine " + missing.string() + " --medium " + medium.string());
+  EXPECT_EQ(setup.status, 66) << setup.out;
+  EXPECT_TRUE(Has(setup, "no such machine folder")) << setup.out;
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+// Actions after the program's end cannot run: both launchers say so and
+// exit with 1.
+TEST_F(Launcher, ActionsAfterTheProgramEndedFailTheRun) {
+  Result setup = Launch(VQUSBSETUP_LAUNCHER, "--machine " + Example("win98se-en") +
+                                                 " --do 'click lblNo' --do 'click lblYes' --do 'wait 1500'");
+  EXPECT_EQ(setup.status, 1) << setup.out;
+  EXPECT_TRUE(Has(setup, "error: line 2: click: not run: the program had ended")) << setup.out;
+  EXPECT_TRUE(Has(setup, "error: line 3: wait: not run: the program had ended")) << setup.out;
+  Result diag = Launch(VQDIAG_LAUNCHER, "--do 'close SelfForm' --do 'click bbtn_Check'");
+  EXPECT_EQ(diag.status, 1) << diag.out;
+  EXPECT_TRUE(Has(diag, "error: line 2: click: not run: the program had ended")) << diag.out;
+  EXPECT_EQ(Launch(VQDIAG_LAUNCHER, "--do 'select cbobox_SelectReader 1' --do 'close SelfForm'").status, 0);
 }
 
 TEST_F(Launcher, BadInputGivesAnExitStatus) {

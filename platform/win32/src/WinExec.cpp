@@ -4,9 +4,12 @@
 // little later, as the separate program it is: it copies the package's
 // programs and libraries into the system folder and registers the smart
 // card service (machine.toml [shell]: inf_delay_ms, inf_result, inf_marker).
+// Being another process, it runs on when the program that started it ends
+// (FinishStartedPrograms).
 #include <windows.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,9 @@
 
 namespace vqwin {
 namespace {
+
+// Per machine folder: when the last program started there is done.
+std::map<std::string, uint64_t> g_lastDone;
 
 const char* const kPackageFiles[] = {"SCardSvr.exe", "WinSCard.dll", "SCardDlg.dll", "SCardMgr.dll",
                                      "SCardSrv.dll", "SCardDat.dll", "SCNtvSSP.dll"};
@@ -95,6 +101,18 @@ void InstallBaseComponents(const std::string& infPath) {
 }
 
 }  // namespace
+
+void FinishStartedPrograms() {
+  Machine* machine = CurrentMachineIfAny();
+  if (machine == nullptr) return;
+  auto last = g_lastDone.find(machine->folder().string());
+  if (last == g_lastDone.end()) return;
+  // Bounded by the started programs' own time (inf_delay_ms after their start).
+  CurrentClock().SleepUntil(last->second);
+  g_lastDone.erase(last);
+  RunDueMachineEvents();
+}
+
 }  // namespace vqwin
 
 using namespace vqwin;
@@ -128,7 +146,10 @@ UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow) {
     const std::string infPath = files.FullPath(LastWord(rest));
     const std::string delay = ShellSetting("inf_delay_ms");
     const uint64_t wait = delay.empty() ? 2000 : std::strtoull(delay.c_str(), nullptr, 10);
-    ScheduleMachineEvent(CurrentClock().Now() + wait, [infPath] { InstallBaseComponents(infPath); });
+    const uint64_t done = CurrentClock().Now() + wait;
+    ScheduleMachineEvent(done, [infPath] { InstallBaseComponents(infPath); });
+    uint64_t& last = g_lastDone[CurrentMachine().folder().string()];
+    if (done > last) last = done;
   }
   return 33;
 }

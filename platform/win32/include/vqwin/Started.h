@@ -23,4 +23,10 @@ void RecordStartedProgram(StartedProgram start);
 std::vector<StartedProgram> StartedPrograms();
 void ClearStartedPrograms();
 
+// The programs started on the current machine are other processes: they run
+// on when the program that started them ends. A launcher calls this at that
+// end; the machine's clock moves on until the last of them is done, and what
+// they do is done.
+void FinishStartedPrograms();
+
 }  // namespace vqwin
