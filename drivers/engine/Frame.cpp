@@ -76,31 +76,54 @@ static int32_t ScanForFrame(const uint8_t* chunk, uint32_t chunkLength, uint8_t 
   return -1;
 }
 
+// What the first chunk of a frame holds of the answer.
+struct ChunkScan {
+  int32_t start = -1;  // where the answer starts, or -1
+  uint32_t carry = 0;  // bytes at the chunk's end that begin the next header
+  uint64_t skip = 0;   // bytes of a late frame that are still to come
+};
+
 // Follows the frames of a chunk from its start, each behind the one before
-// (late answers sent back to back), to one that carries our sequence number
-// and runs on past the chunk's end: the answer, its rest in later chunks.
-// Returns its start, or -1.
-static int32_t FollowFrames(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence) {
+// (late answers sent back to back), to the one that runs on past the chunk's
+// end: the answer when it carries our sequence number (its rest in later
+// chunks), else a late frame whose rest is to be skipped; or to a header cut
+// by the chunk's end, whose bytes are to be read on with the next chunk.
+static ChunkScan FollowFrames(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence) {
+  ChunkScan scan;
   uint64_t start = 0;
   while (start + ReaderHeaderSize <= chunkLength) {
     const uint64_t end = start + ReaderFrameLength(chunk + start) + ReaderHeaderSize;
     if (end > chunkLength) {
-      return chunk[start + ReaderOffsetSequence] == sequence ? static_cast<int32_t>(start) : -1;
+      if (chunk[start + ReaderOffsetSequence] == sequence) {
+        scan.start = static_cast<int32_t>(start);
+      } else {
+        scan.skip = end - chunkLength;
+      }
+      return scan;
     }
     start = end;
   }
-  return -1;
+  scan.carry = chunkLength - static_cast<uint32_t>(start);
+  return scan;
 }
 
-// Where the answer starts in the first chunk of a frame, or -1 when the chunk
-// holds none of it.
-static int32_t FindAnswer(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence) {
-  if (chunkLength < ReaderHeaderSize) return -1;
-  const uint64_t announced = uint64_t{ReaderFrameLength(chunk)} + ReaderHeaderSize;
-  if (announced >= chunkLength) return 0;
-  // More than the announced frame: left-overs of an earlier answer in front.
-  const int32_t start = ScanForFrame(chunk, chunkLength, sequence);
-  return start >= 0 ? start : FollowFrames(chunk, chunkLength, sequence);
+// Where the answer starts in the first chunk of a frame. `behindLateFrames`:
+// the chunk continues a run of late frames, so its first frame is one of
+// them unless it carries our sequence number.
+static ChunkScan FindAnswer(const uint8_t* chunk, uint32_t chunkLength, uint8_t sequence,
+                            bool behindLateFrames) {
+  ChunkScan scan;
+  if (!behindLateFrames) {
+    if (chunkLength < ReaderHeaderSize) return scan;  // too short for a header
+    const uint64_t announced = uint64_t{ReaderFrameLength(chunk)} + ReaderHeaderSize;
+    if (announced >= chunkLength) {
+      scan.start = 0;
+      return scan;
+    }
+    // More than the announced frame: left-overs of an earlier answer in front.
+  }
+  scan.start = ScanForFrame(chunk, chunkLength, sequence);
+  return scan.start >= 0 ? scan : FollowFrames(chunk, chunkLength, sequence);
 }
 
 // Reads and drops the rest of a frame that does not fit the reply buffer, so
@@ -152,7 +175,11 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
   // The answer carries the sequence number of the frame just sent: the last
   // header built for this reader (another reader may have built one since).
   const uint8_t sequence = ext->SendBuffer[ReaderOffsetSequence];
-  uint8_t chunk[ReaderReadChunk];
+  // Room for a cut header carried over in front of the next read.
+  uint8_t chunk[ReaderHeaderSize + ReaderReadChunk];
+  uint32_t carried = 0;
+  uint64_t skip = 0;
+  bool behindLateFrames = false;
   uint64_t expected = ReaderHeaderSize;
   bool firstChunk = true;
   uint32_t idleReads = 0;
@@ -164,14 +191,35 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
   // most ReaderMaxTimeExtensions + 1 of them), or is idle (at most
   // ReaderMaxIdleReads in a row); a read that fails ends the exchange.
   while (firstChunk || ext->ReceivedLength < expected) {
-    uint32_t chunkLength = 0;
-    status = UsbBulkRead(ext, chunk, ReaderReadChunk, &chunkLength);
+    uint32_t read = 0;
+    status = UsbBulkRead(ext, chunk + carried, ReaderReadChunk, &read);
     if (status != STATUS_SUCCESS) return status;
-    if (chunkLength > ReaderReadChunk) chunkLength = ReaderReadChunk;
+    if (read > ReaderReadChunk) read = ReaderReadChunk;
+    const uint8_t* data = chunk;
+    uint32_t length = carried + read;
+    carried = 0;
 
-    const int32_t start = firstChunk ? FindAnswer(chunk, chunkLength, sequence) : 0;
-    if (chunkLength == 0 || start < 0) {
-      // Nothing of our answer: a short or empty chunk, or other frames only.
+    int32_t start = 0;
+    if (firstChunk) {
+      // The rest of a late frame that ran on past the last chunk goes first.
+      const uint32_t drop = skip < length ? static_cast<uint32_t>(skip) : length;
+      skip -= drop;
+      data += drop;
+      length -= drop;
+      start = -1;
+      if (skip == 0) {
+        const ChunkScan scan = FindAnswer(data, length, sequence, behindLateFrames);
+        start = scan.start;
+        skip = scan.skip;
+        if (scan.carry != 0) {
+          memmove(chunk, data + length - scan.carry, scan.carry);
+          carried = scan.carry;
+        }
+        behindLateFrames = start < 0 && (scan.skip != 0 || scan.carry != 0);
+      }
+    }
+    if (read == 0 || start < 0) {
+      // Nothing of our answer: an empty or short chunk, or other frames only.
       if (++idleReads > ReaderMaxIdleReads) {
         ext->ReceivedLength = 0;
         return STATUS_DEVICE_PROTOCOL_ERROR;
@@ -182,19 +230,19 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
 
     if (!firstChunk) {
       const uint64_t room = expected - ext->ReceivedLength;
-      const uint32_t take = chunkLength < room ? chunkLength : static_cast<uint32_t>(room);
-      memcpy(ext->ReplyBuffer + ext->ReceivedLength, chunk, take);
+      const uint32_t take = length < room ? length : static_cast<uint32_t>(room);
+      memcpy(ext->ReplyBuffer + ext->ReceivedLength, data, take);
       ext->ReceivedLength += take;
       continue;
     }
 
-    expected = uint64_t{ReaderFrameLength(chunk + start)} + ReaderHeaderSize;
-    const uint32_t held = chunkLength - static_cast<uint32_t>(start);
+    expected = uint64_t{ReaderFrameLength(data + start)} + ReaderHeaderSize;
+    const uint32_t held = length - static_cast<uint32_t>(start);
     if (expected > ext->ReplyBufferSize) {
-      return RefuseOversizedFrame(ext, expected - held, chunkLength);
+      return RefuseOversizedFrame(ext, expected - held, read);
     }
     const uint32_t take = held < expected ? held : static_cast<uint32_t>(expected);
-    memcpy(ext->ReplyBuffer, chunk + start, take);
+    memcpy(ext->ReplyBuffer, data + start, take);
     ext->ReceivedLength = take;
     firstChunk = false;
 

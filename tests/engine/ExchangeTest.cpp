@@ -161,6 +161,24 @@ TEST_F(ExchangeTest, ChunkLayouts) {
                                   Bytes(both.begin() + 512, both.end())};
        },
        ReplyFrame(0x80, 7, 0x00, Filled(258, 2)), 2},
+      {"late frame ahead cuts the answer's header", 7,
+       [&](uint8_t s) {
+         // 505 + 26 bytes: the first chunk ends 7 bytes into our header.
+         const Bytes both = Concat(ReplyFrame(0x80, s - 1, 0x00, Filled(495, 1)),
+                                   ReplyFrame(0x60, s, 0x01, info));
+         return std::deque<Bytes>{Bytes(both.begin(), both.begin() + 512),
+                                  Bytes(both.begin() + 512, both.end())};
+       },
+       ReplyFrame(0x60, 7, 0x01, info), 2},
+      {"late frames ahead, the second runs on past the first chunk", 7,
+       [&](uint8_t s) {
+         const Bytes all = Concat(Concat(ReplyFrame(0x80, s - 2, 0x00, {0x90, 0x00}),
+                                         ReplyFrame(0x80, s - 1, 0x00, Filled(590, 1))),
+                                  ReplyFrame(0x60, s, 0x01, info));
+         return std::deque<Bytes>{Bytes(all.begin(), all.begin() + 512),
+                                  Bytes(all.begin() + 512, all.end())};
+       },
+       ReplyFrame(0x60, 7, 0x01, info), 2},
       {"bytes beyond the frame in a later chunk are dropped", 7,
        [&](uint8_t s) {
          const Bytes f = ReplyFrame(0x80, s, 0x00, big);
