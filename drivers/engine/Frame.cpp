@@ -210,12 +210,14 @@ NTSTATUS CCID_ReadWrite(SmartcardExtension* ext) {
       if (skip == 0) {
         const ChunkScan scan = FindAnswer(data, length, sequence, behindLateFrames);
         start = scan.start;
-        skip = scan.skip;
+        // A late frame longer than any answer we take is no frame but noise:
+        // nothing to skip, the next chunk is read afresh.
+        skip = scan.skip <= ext->ReplyBufferSize ? scan.skip : 0;
         if (scan.carry != 0) {
           memmove(chunk, data + length - scan.carry, scan.carry);
           carried = scan.carry;
         }
-        behindLateFrames = start < 0 && (scan.skip != 0 || scan.carry != 0);
+        behindLateFrames = start < 0 && (skip != 0 || carried != 0);
       }
     }
     if (read == 0 || start < 0) {
