@@ -179,6 +179,14 @@ TEST_F(ExchangeTest, ChunkLayouts) {
                                   Bytes(all.begin() + 512, all.end())};
        },
        ReplyFrame(0x60, 7, 0x01, info), 2},
+      {"noise behind a late frame: the next chunk is read afresh", 7,
+       [&](uint8_t s) {
+         Bytes noise = ReplyFrame(0x80, s - 1, 0x00, Filled(400, 1));
+         noise[3] = 0x13;  // announces 5008 bytes, more than any answer
+         return std::deque<Bytes>{Concat(ReplyFrame(0x80, s - 2, 0x00, {0x90, 0x00}), noise),
+                                  ReplyFrame(0x60, s, 0x01, info)};
+       },
+       ReplyFrame(0x60, 7, 0x01, info), 2},
       {"bytes beyond the frame in a later chunk are dropped", 7,
        [&](uint8_t s) {
          const Bytes f = ReplyFrame(0x80, s, 0x00, big);
