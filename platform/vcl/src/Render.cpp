@@ -156,6 +156,39 @@ void DrawChildren(cairo_t* cr, TWinControl* w, double x, double y) {
   cairo_restore(cr);
 }
 
+// One line of a memo from row top `y`, `lineH` apart, within `maxH`: wrapped
+// at the width `w` as the memo wraps it when `wrap` is set (at blanks; a word
+// wider than the row, and CJK text, between characters), else whole. The
+// rows it takes (at least 1).
+int MemoLine(cairo_t* cr, const TFont* font, const std::string& ansi, double x, double y, double w, int lineH,
+             double maxH, TAlignment align, bool wrap, TColor color) {
+  if (ansi.empty()) return 1;
+  PangoLayout* layout = MakeLayout(cr, font, detail::AnsiToUtf8(ansi));
+  if (wrap && w > 0) {
+    pango_layout_set_width(layout, static_cast<int>(w * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  }
+  const int rows = std::max(1, pango_layout_get_line_count(layout));
+  const double baseline = static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+  cairo_save(cr);
+  cairo_rectangle(cr, x, y, w, maxH);
+  cairo_clip(cr);
+  SetRgb(cr, color);
+  for (int r = 0; r < rows && r * lineH < maxH; ++r) {
+    PangoLayoutLine* line = pango_layout_get_line_readonly(layout, r);
+    PangoRectangle logical;
+    pango_layout_line_get_pixel_extents(line, nullptr, &logical);
+    double tx = x;
+    if (align == taCenter) tx = x + (w - logical.width) / 2;
+    else if (align == taRightJustify) tx = x + w - logical.width;
+    cairo_move_to(cr, tx, y + r * lineH + baseline);
+    pango_cairo_show_layout_line(cr, line);
+  }
+  cairo_restore(cr);
+  g_object_unref(layout);
+  return rows;
+}
+
 void DrawMemo(cairo_t* cr, TCustomMemo* m, double x, double y, double w, double h) {
   Fill(cr, x, y, w, h, m->Color);
   if (m->BorderStyle != bsNone) Edge(cr, x, y, w, h, false, 2);
@@ -163,11 +196,13 @@ void DrawMemo(cairo_t* cr, TCustomMemo* m, double x, double y, double w, double 
   const bool hbar = m->ScrollBars == ssHorizontal || m->ScrollBars == ssBoth;
   const double cw = w - 4 - (vbar ? 16 : 0), ch = h - 4 - (hbar ? 16 : 0);
   const int lineH = std::abs(m->Font->GetHeight()) + 3;
+  // A memo with a horizontal scroll bar shows its lines whole.
+  const bool wrap = m->WordWrap && !hbar;
   auto* rich = dynamic_cast<TRichEdit*>(m);
-  for (int i = m->TopLine, row = 0; i < m->Lines->GetCount() && row * lineH < ch; ++i, ++row) {
+  for (int i = m->TopLine, row = 0; i < m->Lines->GetCount() && row * lineH < ch; ++i) {
     const TColor color = rich ? rich->LineColor(i) : m->Font->GetColor();
-    Text(cr, m->Font, m->Lines->Get(i).str(), x + 4, y + 2 + row * lineH, cw - 2, std::min<double>(lineH, ch - row * lineH),
-         m->Alignment, VAlign::Top, color);
+    row += MemoLine(cr, m->Font, m->Lines->Get(i).str(), x + 4, y + 2 + row * lineH, cw - 2, lineH,
+                    ch - row * lineH, m->Alignment, wrap, color);
   }
   if (vbar) {
     Fill(cr, x + w - 18, y + 2, 16, ch, clBtnFace);
