@@ -21,6 +21,20 @@ void MakeDesktop() {
   SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOP, TRUE);
 }
 
+// The names (UTF-8) that a folder listing gives, without "." and "..".
+std::vector<std::string> Names(const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(vqwin::ToUtf8(name));
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return names;
+}
+
 vqwin::ShellLinkData LinkTo(const std::string& target) {
   vqwin::ShellLinkData link;
   link.target = target;
@@ -179,24 +193,12 @@ TEST_F(Installer, LocalizedShellFoldersOfATraditionalChineseSystem) {
   EXPECT_EQ(guide->target, "C:\\Program Files\\VQUSB\\CWIN98.htm");
   // No folder of another name beside the two.
   std::vector<std::string> localized;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA("C:\\WINDOWS\\*", &found);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    const std::string name = found.cFileName;
+  for (const std::string& name : Names(vqwin::FromUtf8("C:\\WINDOWS\\*", 950)))
     if (std::any_of(name.begin(), name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
-      localized.push_back(Utf8(name.c_str()));
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
+      localized.push_back(name);
   std::sort(localized.begin(), localized.end());
   EXPECT_EQ(localized, (std::vector<std::string>{"「開始」功能表", "桌面"}));
-  std::vector<std::string> inMenu;
-  find = FindFirstFileA(vqwin::FromUtf8("C:\\WINDOWS\\「開始」功能表\\*", 950).c_str(), &found);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    if (found.cFileName[0] != '.') inMenu.push_back(Utf8(found.cFileName));
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
+  const std::vector<std::string> inMenu = Names(vqwin::FromUtf8("C:\\WINDOWS\\「開始」功能表\\*", 950));
   EXPECT_EQ(inMenu, std::vector<std::string>{"程式集"});
 }
 
