@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,6 +63,23 @@ bool Opens(DWORD pid) {
   EXPECT_GT(GetModuleBaseNameA(process, nullptr, name, sizeof name), 0u);
   CloseHandle(process);
   return true;
+}
+
+// The base name of the process with this id, or "" when it does not open.
+std::string BaseName(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return "";
+  char name[64] = {};
+  GetModuleBaseNameA(process, nullptr, name, sizeof name);
+  CloseHandle(process);
+  return name;
+}
+
+vqwin::Record ProcessRecord(const std::string& name, int64_t pid) {
+  vqwin::Record r;
+  r.values["name"] = name;
+  r.values["pid"] = pid;
+  return r;
 }
 
 LONG Establish() {
@@ -162,6 +180,78 @@ name = "other.exe"
   EXPECT_EQ(SnapshotRows(), std::vector<std::string>{"other.exe:104"});
   Find(m.spec().services, "Alpha")->values["state"] = std::string("running");
   EXPECT_EQ(SnapshotRows(), (std::vector<std::string>{"alpha.exe:100", "other.exe:104"}));
+}
+
+// The machine's process records may change between any two calls: a
+// process is always looked up in the records as they are then.
+TEST(ServiceProcess, ProcessesAddedRemovedOrRenumberedAreSeenAtTheNextCall) {
+  vqwin::ScratchMachine scratch;
+  vqwin::Machine& m = scratch.Load();
+  auto& processes = m.spec().processes;
+  EXPECT_EQ(BaseName(1480), "explorer.exe");
+
+  processes.push_back(ProcessRecord("late.exe", 5000));
+  EXPECT_EQ(BaseName(5000), "late.exe");
+  processes.pop_back();
+  EXPECT_EQ(BaseName(5000), "");
+  EXPECT_FALSE(Enumerated(5000));
+
+  Find(processes, "explorer.exe")->values["pid"] = int64_t(1484);
+  EXPECT_EQ(BaseName(1480), "");
+  EXPECT_EQ(BaseName(1484), "explorer.exe");
+
+  // A handle outlives its process: the queries on it fail.
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, 1484);
+  ASSERT_NE(process, nullptr);
+  processes.erase(processes.begin() + (Find(processes, "explorer.exe") - processes.data()));
+  char name[64] = {};
+  EXPECT_EQ(GetModuleBaseNameA(process, nullptr, name, sizeof name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseHandle(process);
+}
+
+TEST(ServiceProcess, OfTwoRecordsWithOneIdTheFirstThatExistsAnswers) {
+  vqwin::ScratchMachine scratch;
+  vqwin::Machine& m = scratch.Load();
+  m.spec().processes.push_back(ProcessRecord("twin.exe", kScardPid));
+  vqwin::Record& service = *Find(m.spec().services, "SCardSvr");
+  EXPECT_EQ(BaseName(kScardPid), "SCardSvr.exe");
+  service.values["state"] = std::string("stopped");
+  EXPECT_EQ(BaseName(kScardPid), "twin.exe");
+  service.values["state"] = std::string("running");
+  EXPECT_EQ(BaseName(kScardPid), "SCardSvr.exe");
+}
+
+TEST(ServiceProcess, EveryListOfProcessesNumbersItsOwn) {
+  // Ids not given follow the one before: 8, 12 here, then 100, 104.
+  vqwin::ScratchMachine scratch(false);
+  vqwin::Machine& m = scratch.Toml(R"([os]
+platform = "nt"
+major = 5
+minor = 1
+
+[[processes]]
+name = "one.exe"
+
+[[processes]]
+name = "two.exe"
+)").Load();
+  vqwin::Record second;
+  second.values["name"] = std::string("second.exe");
+  const std::vector<vqwin::Record> replacement = {ProcessRecord("first.exe", 100), second};
+  const std::vector<std::pair<DWORD, std::string>> before = {{8, "one.exe"}, {12, "two.exe"}, {104, ""}};
+  // 12 first: the second record kept its place but not its id.
+  const std::vector<std::pair<DWORD, std::string>> after = {
+      {12, ""}, {8, ""}, {100, "first.exe"}, {104, "second.exe"}};
+  for (const auto& [pid, name] : before) EXPECT_EQ(BaseName(pid), name) << "id " << pid;
+  // The list replaced in place, then a machine of its own with that list.
+  m.spec().processes = replacement;
+  for (const auto& [pid, name] : after) EXPECT_EQ(BaseName(pid), name) << "replaced, id " << pid;
+  vqwin::ScratchMachine other(false);
+  other.Toml("[os]\nplatform = \"nt\"\nmajor = 5\nminor = 1\n").Load().spec().processes = replacement;
+  for (const auto& [pid, name] : after) EXPECT_EQ(BaseName(pid), name) << "other machine, id " << pid;
+  m.MakeCurrent();
+  EXPECT_EQ(BaseName(100), "first.exe");
 }
 
 }  // namespace

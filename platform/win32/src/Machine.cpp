@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "MachineToml.h"
+#include "ProcessTable.h"
 #include "ServiceRuntime.h"
 #include "vqwin/Exports.h"
 #include "vqwin/FileSystem.h"
@@ -155,6 +156,7 @@ void Machine::MakeCurrent() {
   SetCurrentClock(&clock_);
   ResetLoadedModules();
   ResetServiceRuns();
+  ForgetProcessTable();
 }
 
 bool Machine::IsCurrent() const { return g_current == this; }

@@ -20,12 +20,15 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ProcessTable.h"
 #include "ReaderRecords.h"
 #include "ServiceRuntime.h"
 #include "Text.h"
@@ -49,24 +52,128 @@ struct ProcessInfo {
   const Record* record = nullptr;
 };
 
+// Where each process id lives among the machine's [[processes]] records,
+// listed now or not: looking a process up by walking every record for each
+// open, module query and name made a listing of N processes cost N * N. The
+// table is rebuilt for each enumeration, when the machine is made current,
+// when the record list has grown, shrunk or moved, and when a lookup misses
+// or finds a record that no longer has the id; a record's presence (its
+// service's state) is always taken afresh. (A record given, in place, the
+// id of a later record that has it too is seen at the next rebuild.)
+class ProcessTable {
+ public:
+  // The records with this id, in their order; `fresh` tells whether the
+  // table has just been built from the records.
+  std::vector<size_t> Candidates(const std::vector<Record>& records, DWORD pid, bool& fresh) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fresh = false;
+    if (!Matches(records)) {
+      Build(records);
+      fresh = true;
+    }
+    std::vector<size_t> out;
+    auto it = std::lower_bound(byPid_.begin(), byPid_.end(), std::make_pair(pid, size_t{0}));
+    for (; it != byPid_.end() && it->first == pid; ++it) out.push_back(it->second);
+    return out;
+  }
+
+  // The id each record has, as the snapshots number them.
+  std::vector<DWORD> Rebuild(const std::vector<Record>& records) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Build(records);
+    return pids_;
+  }
+
+  void Forget() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_ = nullptr;
+    data_ = nullptr;
+    size_ = 0;
+    pids_.clear();
+    byPid_.clear();
+  }
+
+ private:
+  bool Matches(const std::vector<Record>& records) const {
+    return list_ == &records && data_ == records.data() && size_ == records.size();
+  }
+
+  void Build(const std::vector<Record>& records) {
+    list_ = &records;
+    data_ = records.data();
+    size_ = records.size();
+    pids_.clear();
+    byPid_.clear();
+    // Ids not given follow the one before (the first is 8).
+    DWORD nextPid = 8;
+    for (size_t i = 0; i < records.size(); ++i) {
+      const DWORD pid = static_cast<DWORD>(records[i].Int("pid", nextPid));
+      nextPid = pid + 4;
+      pids_.push_back(pid);
+      byPid_.emplace_back(pid, i);
+    }
+    std::sort(byPid_.begin(), byPid_.end());
+  }
+
+  std::mutex mutex_;
+  const std::vector<Record>* list_ = nullptr;
+  const Record* data_ = nullptr;
+  size_t size_ = 0;
+  std::vector<DWORD> pids_;                         // by record
+  std::vector<std::pair<DWORD, size_t>> byPid_;     // (id, record), sorted
+};
+
+ProcessTable& Table() {
+  static ProcessTable table;
+  return table;
+}
+
 // The machine's processes that exist now, with their ids as the snapshots
 // number them.
 std::vector<ProcessInfo> Processes() {
+  const std::vector<Record>& records = CurrentMachine().spec().processes;
+  const std::vector<DWORD> pids = Table().Rebuild(records);
   std::vector<ProcessInfo> out;
-  DWORD nextPid = 8;
-  for (const Record& r : CurrentMachine().spec().processes) {
-    ProcessInfo p;
-    p.pid = static_cast<DWORD>(r.Int("pid", nextPid));
-    nextPid = p.pid + 4;
-    p.record = &r;
-    if (ProcessListed(r)) out.push_back(p);
-  }
+  for (size_t i = 0; i < records.size(); ++i)
+    if (ProcessListed(records[i])) out.push_back(ProcessInfo{pids[i], &records[i]});
   return out;
 }
 
+// Whether record `index` has id `pid` now: its own id, or the id of the
+// nearest record before it that has one, plus 4 for each record between
+// (8 for the first record when none has). Walks back over records without
+// an id of their own only.
+bool HasPid(const std::vector<Record>& records, size_t index, DWORD pid) {
+  DWORD steps = 0;
+  for (size_t i = index + 1; i-- > 0; ++steps) {
+    const int64_t own = records[i].Int("pid", -1);
+    if (own == records[i].Int("pid", -2)) return static_cast<DWORD>(own) + 4 * steps == pid;
+  }
+  return 4 + 4 * steps == pid;
+}
+
+// The first record with this id whose process exists now, or nullptr.
 const Record* ProcessRecord(DWORD pid) {
-  for (const ProcessInfo& p : Processes())
-    if (p.pid == pid) return p.record;
+  const std::vector<Record>& records = CurrentMachine().spec().processes;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    bool fresh = false;
+    const std::vector<size_t> candidates = Table().Candidates(records, pid, fresh);
+    bool stale = candidates.empty() && !fresh;
+    const Record* found = nullptr;
+    for (size_t index : candidates) {
+      const Record& r = records[index];
+      if (!HasPid(records, index, pid)) {
+        stale = true;
+        break;
+      }
+      if (ProcessListed(r)) {
+        found = &r;
+        break;
+      }
+    }
+    if (!stale || fresh) return found;
+    Table().Rebuild(records);
+  }
   return nullptr;
 }
 
@@ -160,6 +267,8 @@ const bool g_texts = [] {
 }  // namespace
 
 void ResetTokenPrivileges() { SetDebugEnabled(false); }
+
+void ForgetProcessTable() { Table().Forget(); }
 
 }  // namespace vqwin
 
