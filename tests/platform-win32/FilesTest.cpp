@@ -2,13 +2,16 @@
 #include <share.h>
 #include <vqwin/FileSystem.h>
 #include <vqwin/Handles.h>
+#include <vqwin/Machine.h>
 #include <vqwin/TestMachine.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -73,6 +76,47 @@ TEST_F(Files, PathsAreFoundInAnyCaseAndCreatedInTheCaseGiven) {
   EXPECT_EQ(ReadWhole("Q:\\x.txt"), "<3>");
 }
 
+// The stored name of a machine file in the host folder, "" when missing.
+std::string StoredName(const char* windowsPath) {
+  const vqwin::ResolvedPath r = vqwin::CurrentMachine().files().Resolve(windowsPath);
+  return r.exists ? r.hostPath.filename().string() : "";
+}
+
+TEST_F(Files, NamesInAnotherCaseFollowTheFolderAsItChanges) {
+  // Each change comes right after a look-up, once in a folder that has not
+  // changed for a while and once in one that just has.
+  const fs::path inf = scratch.folder() / "C" / "WINDOWS" / "inf";
+  const char* const path = "C:\\WINDOWS\\INF\\VQUSB.INF";
+  for (const bool aged : {true, false}) {
+    SCOPED_TRACE(aged ? "aged folder" : "fresh folder");
+    if (aged) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(StoredName(path), "vqusb.inf");
+    fs::rename(inf / "vqusb.inf", inf / "VqUsb.Inf");
+    EXPECT_EQ(StoredName(path), "VqUsb.Inf");
+    fs::remove(inf / "VqUsb.Inf");
+    EXPECT_EQ(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    std::ofstream(inf / "vqusb.inf") << "[Version]";
+  }
+  // The same folder made anew.
+  fs::remove_all(inf);
+  fs::create_directories(inf);
+  EXPECT_EQ(StoredName(path), "");
+  std::ofstream(inf / "Vqusb.inf") << "[Version]";
+  EXPECT_EQ(StoredName(path), "Vqusb.inf");
+}
+
+TEST_F(Files, LetterCaseFollowsTheMachinesCodePage) {
+  // 0xA4 0x41 is one Big5 character, whose second byte is no letter; in
+  // code page 1252 they are two characters, the second an "A".
+  scratch.File("C:\\Data\\x\xA4\x41.txt", "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(StoredName("C:\\Data\\X\xA4\x61.TXT"), "x\xA4\x41.txt");
+  vqwin::CurrentMachine().spec().locale.ansiCodePage = 950;
+  EXPECT_EQ(StoredName("C:\\Data\\X\xA4\x61.TXT"), "");
+  EXPECT_EQ(StoredName("C:\\Data\\X\xA4\x41.TXT"), "x\xA4\x41.txt");
+}
+
 TEST_F(Files, RelativePathsFollowTheCurrentDirectory) {
   char dir[MAX_PATH];
   ASSERT_GT(GetCurrentDirectoryA(sizeof dir, dir), 0u);
@@ -96,6 +140,32 @@ TEST_F(Files, SearchListsDotsFirstThenNamesInOrder) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   FindClose(h);
+
+  // Each entry carries the attributes, size and time of its own file.
+  scratch.File("C:\\Data\\b.inf", "12345");
+  ASSERT_TRUE(SetFileAttributesA("c:\\data\\B.INF", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+  h = FindFirstFileA("C:\\Data\\*.inf", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  struct Entry {
+    std::string name;
+    DWORD attributes, size;
+    bool timed;
+  };
+  std::vector<Entry> entries;
+  do entries.push_back({data.cFileName, data.dwFileAttributes, data.nFileSizeLow, data.ftLastWriteTime.dwHighDateTime != 0});
+  while (FindNextFileA(h, &data));
+  FindClose(h);
+  ASSERT_EQ(entries.size(), 3u);
+  const DWORD hiddenReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+  const Entry expected[] = {{"A.INF", FILE_ATTRIBUTE_ARCHIVE, 0, true},
+                            {"b.inf", hiddenReadOnly, 5, true},
+                            {"sub.inf", FILE_ATTRIBUTE_DIRECTORY, 0, true}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(entries[i].name, expected[i].name);
+    EXPECT_EQ(entries[i].attributes, expected[i].attributes) << expected[i].name;
+    EXPECT_EQ(entries[i].size, expected[i].size) << expected[i].name;
+    EXPECT_TRUE(entries[i].timed) << expected[i].name;
+  }
 }
 
 TEST_F(Files, AttributesAreKeptAndReadOnlyFilesResist) {

@@ -1,13 +1,15 @@
 // _fsopen: C library streams on machine files. Text mode reads as the Windows
 // C library does (CR LF becomes LF, Ctrl-Z ends the file) and writes LF as
 // CR LF; binary mode passes the bytes.
+#include <fcntl.h>
 #include <share.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "vqwin/FileSystem.h"
@@ -26,6 +28,27 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size) {
 
 int TextClose(void* cookie) { return std::fclose(static_cast<FILE*>(cookie)); }
 
+// The bytes of a file (one open, one status query, reads to its end);
+// false for a folder or a file that cannot be read.
+bool ReadWhole(const std::filesystem::path& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  if (ok && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+  char chunk[16384];
+  // Bounded by the file's length: read gives 0 at its end.
+  while (ok) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
@@ -37,22 +60,16 @@ extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
   const bool reading = mode[0] == 'r' && !std::strchr(mode, '+');
   vqwin::FileSystem& files = vqwin::CurrentMachine().files();
   const vqwin::ResolvedPath r = files.Resolve(filename);
-  std::error_code ec;
-  if (r.exists && std::filesystem::is_directory(r.hostPath, ec)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
   if (reading) {
     if (!r.exists) {
       SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
       return nullptr;
     }
-    std::ifstream in(r.hostPath, std::ios::binary);
-    if (!in) {
-      SetLastError(ERROR_ACCESS_DENIED);
+    std::string bytes;
+    if (!ReadWhole(r.hostPath, bytes)) {
+      SetLastError(ERROR_ACCESS_DENIED);  // a folder, or not readable
       return nullptr;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!binary) {
       std::string text;
       for (size_t i = 0; i < bytes.size(); ++i) {
@@ -67,6 +84,11 @@ extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     return f;
+  }
+  std::error_code ec;
+  if (r.exists && std::filesystem::is_directory(r.hostPath, ec)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
   }
   if (!r.exists && !r.parentExists) {
     SetLastError(ERROR_PATH_NOT_FOUND);

@@ -151,12 +151,16 @@ bool IsDir(const ResolvedPath& r) {
   return fs::is_directory(r.hostPath, ec);
 }
 
-FILETIME ToFileTime(const fs::path& p) {
-  struct stat st {};
-  if (::stat(p.c_str(), &st) != 0) return FILETIME{0, 0};
+FILETIME ToFileTime(const struct stat& st) {
   // 100-ns intervals since 1601-01-01.
   const uint64_t t = (static_cast<uint64_t>(st.st_mtime) + 11644473600ULL) * 10000000ULL;
   return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
+FILETIME ToFileTime(const fs::path& p) {
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return FILETIME{0, 0};
+  return ToFileTime(st);
 }
 
 class FindObject : public KernelObject {
@@ -178,6 +182,22 @@ WIN32_FIND_DATAA MakeFindData(const std::string& name, const ResolvedPath& where
     }
   }
   d.ftCreationTime = d.ftLastAccessTime = d.ftLastWriteTime = ToFileTime(where.hostPath);
+  std::strncpy(d.cFileName, name.c_str(), MAX_PATH - 1);
+  return d;
+}
+
+// The same for an entry of a listed folder, from one status query: the
+// attributes kept for its path, its size and its time of last change.
+WIN32_FIND_DATAA MakeFindData(const std::string& name, const ResolvedPath& where, const struct stat& st) {
+  WIN32_FIND_DATAA d;
+  std::memset(&d, 0, sizeof d);
+  d.dwFileAttributes = CurrentMachine().files().Attributes(where, S_ISDIR(st.st_mode));
+  if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    d.nFileSizeLow = static_cast<DWORD>(size);
+    d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  }
+  d.ftCreationTime = d.ftLastAccessTime = d.ftLastWriteTime = ToFileTime(st);
   std::strncpy(d.cFileName, name.c_str(), MAX_PATH - 1);
   return d;
 }
@@ -402,18 +422,33 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     for (const char* dots : {".", ".."})
       if (MatchWildcard(pattern, dots)) find->entries.push_back(MakeFindData(dots, dir));
   }
-  std::vector<std::string> names;
+  // The matching names in the order of their lower-case forms (the sort
+  // keys made once, not at each comparison).
+  const UINT cp = CurrentMachine().spec().locale.ansiCodePage;
+  std::vector<std::pair<std::string, std::string>> names;  // (key, name)
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir.hostPath, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (MatchWildcard(pattern, name)) names.push_back(name);
+    std::string name = entry.path().filename().string();
+    if (MatchWildcard(pattern, name)) names.emplace_back(LowerName(name, cp), std::move(name));
   }
-  const UINT cp = CurrentMachine().spec().locale.ansiCodePage;
-  std::sort(names.begin(), names.end(), [cp](const std::string& a, const std::string& b) {
-    return LowerName(a, cp) < LowerName(b, cp);
-  });
-  for (const std::string& name : names)
-    find->entries.push_back(MakeFindData(name, files.ResolveNative(dir.windowsPath + sep + name)));
+  std::sort(names.begin(), names.end());
+  find->entries.reserve(find->entries.size() + names.size());
+  for (const auto& [key, name] : names) {
+    // An entry whose Windows path is itself (no trailing dot or blank, no
+    // character a path part cannot hold) is the folder's host path and its
+    // name; others are resolved as the path would be.
+    const std::string windowsPath = dir.windowsPath + sep + name;
+    struct stat st {};
+    if (files.FullPath(windowsPath) == windowsPath && ::stat((dir.hostPath / name).c_str(), &st) == 0) {
+      ResolvedPath where;
+      where.windowsPath = windowsPath;
+      where.hostPath = dir.hostPath / name;
+      where.exists = where.parentExists = true;
+      find->entries.push_back(MakeFindData(name, where, st));
+    } else {
+      find->entries.push_back(MakeFindData(name, files.ResolveNative(windowsPath)));
+    }
+  }
   if (find->entries.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;

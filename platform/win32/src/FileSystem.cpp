@@ -1,11 +1,15 @@
 #include "vqwin/FileSystem.h"
 
+#include <sys/stat.h>
 #include <winbase.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
+#include "FolderListings.h"
 #include "Text.h"
 #include "vqwin/CodePage.h"
 #include "vqwin/Machine.h"
@@ -83,7 +87,7 @@ std::string LowerName(std::string_view name, unsigned codePage) {
   return out;
 }
 
-FileSystem::FileSystem(Machine& machine) : machine_(machine) {
+FileSystem::FileSystem(Machine& machine) : machine_(machine), listings_(std::make_unique<FolderListings>()) {
   std::string dir = machine.spec().currentDir;
   if (dir.empty()) {
     const auto parts = SplitWindowsPath(machine.spec().programPath, CodePageOf(machine));
@@ -94,6 +98,8 @@ FileSystem::FileSystem(Machine& machine) : machine_(machine) {
   if (!full.empty()) currentDir_ = full;
   LoadAttributes();
 }
+
+FileSystem::~FileSystem() = default;
 
 std::string FileSystem::FullPath(std::string_view path) const {
   if (path.empty()) return "";
@@ -157,6 +163,39 @@ std::string FileSystem::Redirect(const std::string& full) const {
   return windir + "\\SysWOW64" + (rest.empty() ? "" : "\\" + rest);
 }
 
+// A path whose parts are all in their stored case takes one status query,
+// and one whose parts but the last are, two (and the last part is looked up
+// among the folder's names without regard to case); false leaves the path
+// to the walk part by part. Both give what the walk would.
+bool FileSystem::MapStoredCase(const std::string& full, const std::vector<std::string>& parts,
+                               ResolvedPath& r) const {
+  if (parts.empty()) return false;
+  for (const std::string& part : parts)
+    if (part.empty() || part == "." || part == "..") return false;
+  fs::path parent = machine_.folder() / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(full[0]))));
+  for (size_t i = 0; i + 1 < parts.size(); ++i) parent /= parts[i];
+  fs::path path = parent / parts.back();
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    r.hostPath = std::move(path);
+    r.exists = r.parentExists = true;
+    return true;
+  }
+  if (errno != ENOENT) return false;
+  FolderStatus folder;
+  if (!StatFolder(parent, folder)) return false;
+  if (const std::optional<std::string> stored =
+          listings_->FindNoCase(parent, parts.back(), CodePageOf(machine_), &folder)) {
+    r.hostPath = parent / *stored;
+    r.exists = true;
+  } else {
+    r.hostPath = std::move(path);
+    r.exists = false;
+  }
+  r.parentExists = true;
+  return true;
+}
+
 ResolvedPath FileSystem::Map(const std::string& full) const {
   ResolvedPath r;
   r.windowsPath = full;
@@ -165,13 +204,18 @@ ResolvedPath FileSystem::Map(const std::string& full) const {
     return r;
   }
   const UINT cp = CodePageOf(machine_);
-  // The drive folder.
+  auto parts = SplitWindowsPath(full.substr(3), cp);
+  if (parts.size() == 1 && parts[0].empty()) parts.clear();
+  if (MapStoredCase(full, parts, r)) return r;
+  // The drive folder: its one-letter name in either case.
   fs::path host;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(machine_.folder(), ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() == 1 && EqualNoCase(name, full.substr(0, 1)) && entry.is_directory(ec)) {
-      host = entry.path();
+  const char letter = full[0];
+  for (char c : {static_cast<char>(std::toupper(static_cast<unsigned char>(letter))),
+                 static_cast<char>(std::tolower(static_cast<unsigned char>(letter)))}) {
+    const fs::path drive = machine_.folder() / std::string(1, c);
+    if (fs::is_directory(drive, ec)) {
+      host = drive;
       break;
     }
   }
@@ -180,30 +224,27 @@ ResolvedPath FileSystem::Map(const std::string& full) const {
     r.hostPath = machine_.folder() / full.substr(0, 1);
     return r;
   }
-  auto parts = SplitWindowsPath(full.substr(3), cp);
-  if (parts.size() == 1 && parts[0].empty()) parts.clear();
   bool found = true;
+  // Whether `host` is known to be a folder (saves a status query).
+  bool hostIsDir = true;
   r.parentExists = true;
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (i + 1 == parts.size()) r.parentExists = found && fs::is_directory(host, ec);
+    if (i + 1 == parts.size()) r.parentExists = found && (hostIsDir || fs::is_directory(host, ec));
     if (found) {
       bool match = false;
-      const std::string want = LowerName(parts[i], cp);
       // A part in its stored case is found at once; only other cases need a
       // scan of the folder (which made large folders quadratic to walk).
       const fs::path exact = host / parts[i];
-      if (parts[i] != "." && parts[i] != ".." && fs::exists(fs::symlink_status(exact, ec))) {
+      const fs::file_status status =
+          parts[i] != "." && parts[i] != ".." ? fs::symlink_status(exact, ec) : fs::file_status{};
+      if (fs::exists(status)) {
         host = exact;
+        hostIsDir = fs::is_directory(status);
         match = true;
-      } else if (fs::is_directory(host, ec)) {
-        for (const auto& entry : fs::directory_iterator(host, ec)) {
-          const std::string name = entry.path().filename().string();
-          if (LowerName(name, cp) == want) {
-            host /= name;
-            match = true;
-            break;
-          }
-        }
+      } else if (const std::optional<std::string> stored = listings_->FindNoCase(host, parts[i], cp)) {
+        host /= *stored;
+        hostIsDir = false;
+        match = true;
       }
       if (!match) {
         found = false;
@@ -244,7 +285,10 @@ std::string FileSystem::Key(const ResolvedPath& path) const {
 
 DWORD FileSystem::Attributes(const ResolvedPath& path) const {
   std::error_code ec;
-  const bool dir = fs::is_directory(path.hostPath, ec);
+  return Attributes(path, fs::is_directory(path.hostPath, ec));
+}
+
+DWORD FileSystem::Attributes(const ResolvedPath& path, bool dir) const {
   auto it = attributes_.find(Key(path));
   DWORD a = it != attributes_.end() ? it->second : (dir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
   if (dir) {
@@ -261,12 +305,18 @@ void FileSystem::SetAttributes(const ResolvedPath& path, DWORD attributes) {
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
   std::error_code ec;
   const bool dir = fs::is_directory(path.hostPath, ec);
+  // attributes.txt is written only when it changes: a search that sets
+  // every file's attributes to archive alone writes nothing.
+  const std::string key = Key(path);
   if ((!dir && attributes == FILE_ATTRIBUTE_ARCHIVE) || (dir && attributes == FILE_ATTRIBUTE_NORMAL)) {
-    attributes_.erase(Key(path));
+    if (attributes_.erase(key)) SaveAttributes();
   } else {
-    attributes_[Key(path)] = attributes;
+    auto [it, added] = attributes_.try_emplace(key, attributes);
+    if (added || it->second != attributes) {
+      it->second = attributes;
+      SaveAttributes();
+    }
   }
-  SaveAttributes();
 }
 
 void FileSystem::ForgetAttributes(const ResolvedPath& path) {

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 namespace vqwin {
 
 class Machine;
+class FolderListings;
 
 struct ResolvedPath {
   std::string windowsPath;          // full, normalised, after redirection
@@ -29,6 +31,7 @@ struct ResolvedPath {
 class FileSystem {
  public:
   explicit FileSystem(Machine& machine);
+  ~FileSystem();
 
   // Full Windows path ("C:\A\B") from an absolute or relative one; "" on a
   // malformed path. Separators '\' and '/' both count; DBCS names are safe.
@@ -46,6 +49,8 @@ class FileSystem {
 
   // Attributes of an existing file or folder (FILE_ATTRIBUTE_*).
   DWORD Attributes(const ResolvedPath& path) const;
+  // The same when the caller already knows whether it is a folder.
+  DWORD Attributes(const ResolvedPath& path, bool isDirectory) const;
   void SetAttributes(const ResolvedPath& path, DWORD attributes);
   void ForgetAttributes(const ResolvedPath& path);
   void MoveAttributes(const ResolvedPath& from, const ResolvedPath& to);
@@ -58,6 +63,7 @@ class FileSystem {
 
  private:
   ResolvedPath Map(const std::string& full) const;
+  bool MapStoredCase(const std::string& full, const std::vector<std::string>& parts, ResolvedPath& r) const;
   std::string Redirect(const std::string& full) const;
   void SaveAttributes() const;
   void LoadAttributes();
@@ -67,6 +73,7 @@ class FileSystem {
   bool redirection_ = true;
   std::string currentDir_;
   std::map<std::string, DWORD> attributes_;  // lower-case windows path -> attributes
+  std::unique_ptr<FolderListings> listings_;
 };
 
 // Case-insensitive wildcard match of Windows file names (* and ?); a

@@ -1,0 +1,79 @@
+#include "FolderListings.h"
+
+#include <dirent.h>
+
+#include "vqwin/FileSystem.h"
+
+namespace vqwin {
+namespace {
+
+// Folders kept at most; past that the kept names are dropped and read anew.
+const size_t kMaxListings = 256;
+
+// How long after its last change a folder's names may be kept: the change
+// time of a later change must differ from the one seen. File systems with
+// sub-second times stamp changes with a clock that advances at least every
+// few milliseconds; others may stamp whole seconds (or two).
+long long MarginNs(const timespec& changed) { return changed.tv_nsec != 0 ? 50'000'000LL : 2'000'000'000LL; }
+
+long long Ns(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
+
+bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+}  // namespace
+
+bool StatFolder(const std::filesystem::path& folder, FolderStatus& status) {
+  clock_gettime(CLOCK_REALTIME, &status.readAt);
+  return ::stat(folder.c_str(), &status.st) == 0 && S_ISDIR(status.st.st_mode);
+}
+
+std::optional<std::string> FolderListings::FindNoCase(const std::filesystem::path& folder, std::string_view name,
+                                                      unsigned codePage, const FolderStatus* known) {
+  FolderStatus status;
+  if (known) {
+    status = *known;
+  } else if (!StatFolder(folder, status)) {
+    return std::nullopt;
+  }
+  const std::string want = LowerName(name, codePage);
+  const std::string key = folder.string();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = listings_.find(key);
+    if (it != listings_.end() && it->second.device == status.st.st_dev && it->second.inode == status.st.st_ino &&
+        Same(it->second.changed, status.st.st_ctim) && it->second.codePage == codePage) {
+      auto hit = it->second.byLowerName.find(want);
+      if (hit == it->second.byLowerName.end()) return std::nullopt;
+      return hit->second;
+    }
+  }
+  const bool keep = Ns(status.readAt) - Ns(status.st.st_ctim) > MarginNs(status.st.st_ctim);
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return std::nullopt;
+  Listing listing;
+  std::optional<std::string> stored;
+  // Bounded by the folder's entries.
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view entryName = entry->d_name;
+    if (entryName == "." || entryName == "..") continue;
+    std::string lower = LowerName(entryName, codePage);
+    if (!stored && lower == want) {
+      stored = std::string(entryName);
+      if (!keep) break;
+    }
+    if (keep) listing.byLowerName.try_emplace(std::move(lower), entryName);
+  }
+  ::closedir(dir);
+  if (keep) {
+    listing.device = status.st.st_dev;
+    listing.inode = status.st.st_ino;
+    listing.changed = status.st.st_ctim;
+    listing.codePage = codePage;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (listings_.size() >= kMaxListings) listings_.clear();
+    listings_[key] = std::move(listing);
+  }
+  return stored;
+}
+
+}  // namespace vqwin
