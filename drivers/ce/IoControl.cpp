@@ -338,6 +338,9 @@ NTSTATUS SmartcardIoctlDispatch(SmartcardExtension* ext, DWORD IoControlCode, PB
       break;
     }
   }
+  // A failed call hands out no bytes, whatever a reader function had already
+  // stored (a power-up whose re-reset fails, an answer too big for the buffer).
+  if (status != STATUS_SUCCESS) *replyLength = 0;
   LeaveCriticalSection(&os->ReaderLock);
   if (status != STATUS_SUCCESS) SetLastError(MapStatusToWin32(status));
   return status;

@@ -102,6 +102,7 @@ BOOL VQU_Close(DWORD_PTR hOpenContext) {
 
 BOOL VQU_IOControl(DWORD_PTR hOpenContext, DWORD dwCode, PBYTE pBufIn, DWORD dwLenIn, PBYTE pBufOut,
                    DWORD dwLenOut, PDWORD pdwActualOut) {
+  if (pdwActualOut) *pdwActualOut = 0;
   SmartcardExtension* ext = Context(hOpenContext);
   if (!DeviceTableAcquire(ext)) {
     SetLastError(ERROR_BAD_DEVICE);
