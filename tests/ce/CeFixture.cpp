@@ -96,6 +96,7 @@ Result CeDriver::Ioctl(DWORD_PTR h, DWORD code, const std::vector<uint8_t>& in, 
   res.out.assign(outSize, 0);
   std::vector<uint8_t> input(in);
   SetLastError(0);
+  res.returned = 0xDDDDDDDD;  // every path must store a length
   res.ok = VQU_IOControl(h, code, input.empty() ? nullptr : input.data(), static_cast<DWORD>(input.size()),
                          outSize ? res.out.data() : nullptr, outSize, &res.returned);
   res.error = res.ok ? 0 : GetLastError();

@@ -160,11 +160,17 @@ TEST_F(IoControl, ReaderInformationAndEscape) {
   auto info = Ioctl(h, IOCTL_SMARTCARD_VENDOR_INFO, {}, 16);
   ASSERT_TRUE(info.ok);
   EXPECT_EQ(info.out, vqsim::InfoBlock("VQ480T", "0100"));
-  EXPECT_EQ(Ioctl(h, IOCTL_SMARTCARD_VENDOR_INFO, {}, 15).error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER))
+  const auto small = Ioctl(h, IOCTL_SMARTCARD_VENDOR_INFO, {}, 15);
+  EXPECT_EQ(small.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER))
       << "a buffer too small for the 16 bytes is refused, not overrun";
+  EXPECT_EQ(small.returned, 0u);
   auto echo = Ioctl(h, IOCTL_SMARTCARD_VENDOR_ESCAPE, {1, 2, 3}, 16);
   ASSERT_TRUE(echo.ok);
   EXPECT_EQ(echo.out, std::vector<uint8_t>({1, 2, 3}));
+  // An answer bigger than the caller's buffer fails and hands out no length.
+  const auto tooBig = Ioctl(h, IOCTL_SMARTCARD_VENDOR_ESCAPE, {1, 2, 3, 4, 5, 6, 7, 8}, 4);
+  EXPECT_EQ(tooBig.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(tooBig.returned, 0u);
 }
 
 TEST_F(IoControl, OversizedRequestsDoNotOverrun) {
