@@ -270,6 +270,8 @@ class T1Bounds {
 
 NTSTATUS CCID_SmartcardTransmit(SmartcardExtension* ext) {
   CardCapabilities& caps = ext->CardCapabilities;
+  // Nothing returned until a reply routine hands out the card's answer.
+  if (ext->SmartcardIoRequest.ReplyLength != nullptr) *ext->SmartcardIoRequest.ReplyLength = 0;
   T1Bounds bounds(ext);
   NTSTATUS status;
   // Bounded: T=0 and raw take one pass; T=1 repeats while its reply routine

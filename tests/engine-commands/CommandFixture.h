@@ -149,15 +149,19 @@ class CommandFixture : public ::testing::Test {
 #endif
   }
 
-  // A command with the {protocol, 8} header of the current protocol.
-  NTSTATUS Transmit(const Bytes& apdu, uint32_t replySize = 1024) {
+  // A command behind the {protocol, 8} header of the current protocol.
+  Bytes Request(const Bytes& apdu) const {
     Bytes req(8);
     const uint32_t protocol = ext->CardCapabilities.CurrentProtocol;
     const uint32_t headerLength = 8;
     std::memcpy(req.data(), &protocol, 4);
     std::memcpy(req.data() + 4, &headerLength, 4);
     req.insert(req.end(), apdu.begin(), apdu.end());
-    SetIo(req, replySize);
+    return req;
+  }
+
+  NTSTATUS Transmit(const Bytes& apdu, uint32_t replySize = 1024) {
+    SetIo(Request(apdu), replySize);
     return CCID_SmartcardTransmit(ext);
   }
 
