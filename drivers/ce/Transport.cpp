@@ -59,12 +59,18 @@ DWORD InterruptReadComplete(LPVOID lpvNotifyParameter) {
 NTSTATUS UsbBulkWrite(SmartcardExtension* SmartcardExtension, const uint8_t* Bytes, uint32_t Length) {
   ReaderDeviceData* dev = SmartcardExtension->DeviceData;
   LPCUSB_FUNCS funcs = dev->UsbFuncs;
-  USB_TRANSFER transfer = funcs->lpIssueBulkTransfer(dev->BulkOutPipe, NULL, NULL, USB_OUT_TRANSFER,
+  // The write signals the read event when it is done (no read runs during a
+  // write: one exchange at a time under the reader lock), so that a reader
+  // that never takes the frame (a pipe that NAKs for ever) cannot hold the
+  // caller: the write waits at most the read time-out, then is aborted.
+  ResetEvent(dev->ReadEvent);
+  USB_TRANSFER transfer = funcs->lpIssueBulkTransfer(dev->BulkOutPipe, BulkReadComplete, dev, USB_OUT_TRANSFER,
                                                      Length, const_cast<uint8_t*>(Bytes), 0);
   if (!transfer) return STATUS_UNSUCCESSFUL;
-  // Without a completion routine the call returns when the transfer is done.
   DWORD bytes = 0;
-  const bool sent = TransferSucceeded(funcs, transfer, &bytes) && bytes == Length;
+  bool sent = WaitForSingleObject(dev->ReadEvent, ComputeReadTimeout(SmartcardExtension)) == WAIT_OBJECT_0;
+  if (!sent) funcs->lpAbortTransfer(transfer, 0);
+  sent = sent && TransferSucceeded(funcs, transfer, &bytes) && bytes == Length;
   funcs->lpCloseTransfer(transfer);
   return sent ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }

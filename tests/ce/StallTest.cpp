@@ -62,7 +62,7 @@ TEST_P(PipeStall, TransmitFailsWithinItsBoundAndTheReaderAnswersAfterwards) {
   EXPECT_EQ(vqce::usb::TransfersIssued(r.id, Endpoint::BulkIn) - readsBefore, c.reads)
       << "a failed transfer ends the exchange";
   if (c.stall == Stall::Hang) {
-    EXPECT_GE(elapsed, ReadTimeoutCommand) << "a read that never completes waits out the read time-out";
+    EXPECT_GE(elapsed, ReadTimeoutCommand) << "a transfer that never completes waits out the read time-out";
   }
 
   // The reader lock was given back: calls behind it are answered.
@@ -79,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StallCase{"T0BulkInErrorFromTheStart", ProtocolT0, Endpoint::BulkIn, Stall::Error, false, 1},
                       StallCase{"T0BulkInNeverCompletes", ProtocolT0, Endpoint::BulkIn, Stall::Hang, false, 1},
                       StallCase{"T1BulkInNeverCompletes", ProtocolT1, Endpoint::BulkIn, Stall::Hang, false, 1},
-                      StallCase{"T0BulkOutError", ProtocolT0, Endpoint::BulkOut, Stall::Error, false, 0}),
+                      StallCase{"T0BulkOutError", ProtocolT0, Endpoint::BulkOut, Stall::Error, false, 0},
+                      StallCase{"T1BulkOutNeverCompletes", ProtocolT1, Endpoint::BulkOut, Stall::Hang, false, 0}),
     [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 using CardStatusThread = CeDriver;
