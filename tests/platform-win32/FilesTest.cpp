@@ -87,10 +87,16 @@ TEST_F(Files, NamesInAnotherCaseFollowTheFolderAsItChanges) {
   // changed for a while and once in one that just has.
   const fs::path inf = scratch.folder() / "C" / "WINDOWS" / "inf";
   const char* const path = "C:\\WINDOWS\\INF\\VQUSB.INF";
+  // Two names that differ in case only: each is found in its own case.
+  std::ofstream(inf / "Twin.inf") << "1";
+  std::ofstream(inf / "twin.inf") << "2";
   for (const bool aged : {true, false}) {
     SCOPED_TRACE(aged ? "aged folder" : "fresh folder");
     if (aged) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(StoredName(path), "vqusb.inf");
+    EXPECT_EQ(StoredName("C:\\WINDOWS\\inf\\Twin.inf"), "Twin.inf");
+    EXPECT_EQ(StoredName("C:\\WINDOWS\\inf\\twin.inf"), "twin.inf");
+    EXPECT_EQ(StoredName("C:\\WINDOWS\\inf\\none.inf"), "");
     fs::rename(inf / "vqusb.inf", inf / "VqUsb.Inf");
     EXPECT_EQ(StoredName(path), "VqUsb.Inf");
     fs::remove(inf / "VqUsb.Inf");

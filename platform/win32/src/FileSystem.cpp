@@ -165,16 +165,32 @@ std::string FileSystem::Redirect(const std::string& full) const {
 
 // A path whose parts are all in their stored case takes one status query,
 // and one whose parts but the last are, two (and the last part is looked up
-// among the folder's names without regard to case); false leaves the path
-// to the walk part by part. Both give what the walk would.
+// among the folder's names without regard to case), or one when the folder's
+// names are kept; false leaves the path to the walk part by part. All give
+// what the walk would.
 bool FileSystem::MapStoredCase(const std::string& full, const std::vector<std::string>& parts,
                                ResolvedPath& r) const {
   if (parts.empty()) return false;
   for (const std::string& part : parts)
     if (part.empty() || part == "." || part == "..") return false;
-  fs::path parent = machine_.folder() / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(full[0]))));
-  for (size_t i = 0; i + 1 < parts.size(); ++i) parent /= parts[i];
-  fs::path path = parent / parts.back();
+  // The host path built as one string: this runs for every file call.
+  std::string parent =
+      (machine_.folder() / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(full[0]))))).string();
+  for (size_t i = 0; i + 1 < parts.size(); ++i) (parent += '/') += parts[i];
+  std::string path = parent + '/' + parts.back();
+  // In a folder whose names are kept, one status query of the folder tells.
+  if (listings_->Keeps(parent)) {
+    FolderStatus folder;
+    if (StatFolder(parent, folder)) {
+      const FolderListings::Answer answer = listings_->Lookup(parent, parts.back(), CodePageOf(machine_), folder);
+      if (answer.known) {
+        r.exists = answer.stored.has_value();
+        r.hostPath = r.exists ? parent + '/' + *answer.stored : std::move(path);
+        r.parentExists = true;
+        return true;
+      }
+    }
+  }
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     r.hostPath = std::move(path);
@@ -186,7 +202,7 @@ bool FileSystem::MapStoredCase(const std::string& full, const std::vector<std::s
   if (!StatFolder(parent, folder)) return false;
   if (const std::optional<std::string> stored =
           listings_->FindNoCase(parent, parts.back(), CodePageOf(machine_), &folder)) {
-    r.hostPath = parent / *stored;
+    r.hostPath = parent + '/' + *stored;
     r.exists = true;
   } else {
     r.hostPath = std::move(path);
@@ -241,7 +257,7 @@ ResolvedPath FileSystem::Map(const std::string& full) const {
         host = exact;
         hostIsDir = fs::is_directory(status);
         match = true;
-      } else if (const std::optional<std::string> stored = listings_->FindNoCase(host, parts[i], cp)) {
+      } else if (const std::optional<std::string> stored = listings_->FindNoCase(host.string(), parts[i], cp)) {
         host /= *stored;
         hostIsDir = false;
         match = true;

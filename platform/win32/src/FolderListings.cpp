@@ -22,12 +22,44 @@ bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec &&
 
 }  // namespace
 
-bool StatFolder(const std::filesystem::path& folder, FolderStatus& status) {
+bool StatFolder(const std::string& folder, FolderStatus& status) {
   clock_gettime(CLOCK_REALTIME, &status.readAt);
   return ::stat(folder.c_str(), &status.st) == 0 && S_ISDIR(status.st.st_mode);
 }
 
-std::optional<std::string> FolderListings::FindNoCase(const std::filesystem::path& folder, std::string_view name,
+const FolderListings::Listing* FolderListings::Valid(const std::string& folder, const FolderStatus& status,
+                                                     unsigned codePage) const {
+  auto it = listings_.find(folder);
+  if (it == listings_.end()) return nullptr;
+  const Listing& l = it->second;
+  const bool same = l.device == status.st.st_dev && l.inode == status.st.st_ino && Same(l.changed, status.st.st_ctim) &&
+                    l.codePage == codePage;
+  return same ? &l : nullptr;
+}
+
+bool FolderListings::Keeps(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return listings_.count(folder) != 0;
+}
+
+FolderListings::Answer FolderListings::Lookup(const std::string& folder, std::string_view name, unsigned codePage,
+                                              const FolderStatus& status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Answer answer;
+  const Listing* l = Valid(folder, status, codePage);
+  if (!l) return answer;
+  answer.known = true;
+  const std::string exact(name);
+  if (l->names.count(exact)) {
+    answer.stored = exact;
+  } else {
+    auto hit = l->byLowerName.find(LowerName(name, codePage));
+    if (hit != l->byLowerName.end()) answer.stored = hit->second;
+  }
+  return answer;
+}
+
+std::optional<std::string> FolderListings::FindNoCase(const std::string& folder, std::string_view name,
                                                       unsigned codePage, const FolderStatus* known) {
   FolderStatus status;
   if (known) {
@@ -36,14 +68,11 @@ std::optional<std::string> FolderListings::FindNoCase(const std::filesystem::pat
     return std::nullopt;
   }
   const std::string want = LowerName(name, codePage);
-  const std::string key = folder.string();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = listings_.find(key);
-    if (it != listings_.end() && it->second.device == status.st.st_dev && it->second.inode == status.st.st_ino &&
-        Same(it->second.changed, status.st.st_ctim) && it->second.codePage == codePage) {
-      auto hit = it->second.byLowerName.find(want);
-      if (hit == it->second.byLowerName.end()) return std::nullopt;
+    if (const Listing* l = Valid(folder, status, codePage)) {
+      auto hit = l->byLowerName.find(want);
+      if (hit == l->byLowerName.end()) return std::nullopt;
       return hit->second;
     }
   }
@@ -61,7 +90,10 @@ std::optional<std::string> FolderListings::FindNoCase(const std::filesystem::pat
       stored = std::string(entryName);
       if (!keep) break;
     }
-    if (keep) listing.byLowerName.try_emplace(std::move(lower), entryName);
+    if (keep) {
+      listing.names.emplace(entryName);
+      listing.byLowerName.try_emplace(std::move(lower), entryName);
+    }
   }
   ::closedir(dir);
   if (keep) {
@@ -71,7 +103,7 @@ std::optional<std::string> FolderListings::FindNoCase(const std::filesystem::pat
     listing.codePage = codePage;
     std::lock_guard<std::mutex> lock(mutex_);
     if (listings_.size() >= kMaxListings) listings_.clear();
-    listings_[key] = std::move(listing);
+    listings_[folder] = std::move(listing);
   }
   return stored;
 }
