@@ -404,7 +404,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
   const auto parts = SplitWindowsPath(given, CurrentMachine().spec().locale.ansiCodePage);
   const std::string pattern = parts.back();
   std::string dirGiven = given.substr(0, given.size() - pattern.size());
-  if (dirGiven.empty()) dirGiven = ".";
+  if (dirGiven.empty()) dirGiven.assign(1, '.');
   const std::string dirFull = files.FullPath(dirGiven);
   if (dirFull.empty() || pattern.empty()) {
     SetLastError(ERROR_INVALID_NAME);
