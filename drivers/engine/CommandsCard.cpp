@@ -238,7 +238,10 @@ class T1Bounds {
       ifs_ = 0;
     }
     // An I-block was taken (the receive number moved on) and more follow.
-    if (t1.RSN != rsn_ && t1.State == T1StateRBlock) ++chained_;
+    if (t1.RSN != rsn_ && t1.State == T1StateRBlock) {
+      ++chained_;
+      emptyChained_ = t1.BytesReceived > bytesReceived_ ? 0 : emptyChained_ + 1;
+    }
 
     NTSTATUS failure = STATUS_SUCCESS;
     if (t1.State == T1StateWtxResponse && ++wtx_ > T1MaxWtxRequests) {
@@ -247,7 +250,7 @@ class T1Bounds {
       failure = STATUS_DEVICE_PROTOCOL_ERROR;
     } else if (t1.State == T1StateAbortResponse && ++aborts_ > T1MaxAborts) {
       failure = STATUS_DEVICE_PROTOCOL_ERROR;
-    } else if (chained_ > maxChained_) {
+    } else if (chained_ > maxChained_ || emptyChained_ > T1MaxEmptyChained) {
       failure = STATUS_DEVICE_PROTOCOL_ERROR;
     }
     if (failure == STATUS_SUCCESS) return status;
@@ -261,6 +264,7 @@ class T1Bounds {
   uint32_t ifs_ = 0;
   uint32_t aborts_ = 0;
   uint32_t chained_ = 0;
+  uint32_t emptyChained_ = 0;
   uint32_t bytesReceived_ = 0;
   uint32_t bytesSent_ = 0;
   uint8_t rsn_ = 0;

@@ -129,7 +129,9 @@ static ChunkScan FindAnswer(const uint8_t* chunk, uint32_t chunkLength, uint8_t 
 // Reads and drops the rest of a frame that does not fit the reply buffer, so
 // that its tail is not taken for the next answer. The tail ends where the
 // frame ends, at a short chunk (the end of the reader's transfer), when the
-// reader has nothing more to send, or after ReaderMaxDrainChunks chunks.
+// reader has nothing more to send, or after ReaderMaxDrainChunks chunks. A
+// longer tail stays in the pipe: a broken reader may then have its tail read
+// as the next command's answer (one wrong answer, never a hang).
 static NTSTATUS RefuseOversizedFrame(SmartcardExtension* ext, uint64_t remaining,
                                      uint32_t chunkLength) {
   uint8_t chunk[ReaderReadChunk];

@@ -46,9 +46,13 @@ constexpr uint32_t ReadTimeoutStatus = 2000;
 // Bounds of one exchange, in reads, so that a reader that never settles
 // cannot hold the caller (each read waits at most the read time-out):
 // - time-extension frames per exchange: each grants the reader a fresh read
-//   time-out; a card stretches its own waiting time at most 255-fold (the
-//   largest WTX multiplier), and a reader that asks more often than that is
-//   taken as hung: STATUS_IO_TIMEOUT.
+//   time-out, so an exchange waits at most ReaderMaxTimeExtensions + 1 read
+//   time-outs in all. A reader floods them in milliseconds; one that sends
+//   each just before the time-out runs out can hold an exchange for 256
+//   times 60 s (4 h 16 min, longer under a T=1 WTX multiplier on Windows
+//   CE). 255 leaves room for a card operation of many minutes with the
+//   reader's extensions a second or so apart; a reader that asks more often
+//   than that is taken as hung: STATUS_IO_TIMEOUT.
 constexpr uint32_t ReaderMaxTimeExtensions = 255;
 // - reads in a row that bring nothing of our answer (empty chunks, first
 //   chunks too short for a header, chunks that hold only other frames): a

@@ -34,8 +34,11 @@ constexpr uint32_t T1MaxIfsRequests = 3;
 constexpr uint32_t T1MaxAborts = 3;
 // - chained I-blocks of the card's reply: every block of a chain but the last
 //   carries a byte at least, so a chain has no more blocks than the caller's
-//   reply buffer has room for bytes behind the request header; beyond that,
+//   reply buffer has room for bytes behind the request header, and no more
+//   than this many empty ones in a row (a large buffer would otherwise let
+//   a card hold the reader for thousands of blocks); beyond either,
 //   STATUS_DEVICE_PROTOCOL_ERROR.
+constexpr uint32_t T1MaxEmptyChained = 3;
 
 // Block prologue (NAD, PCB, LEN) and the EDC sizes.
 constexpr uint32_t T1PrologueSize = 3;

@@ -258,15 +258,17 @@ TEST_F(T1Faults, CardThatNeverSettlesEndsWithinItsBound) {
        T1MaxIfsRequests},
       {"abort requests", vqsim::CardFlood::Abort, 1024, STATUS_DEVICE_PROTOCOL_ERROR,
        T1MaxAborts},
-      // As many chained blocks as the 64-byte reply buffer holds bytes
-      // behind the 8-byte header.
+      // A few empty chained blocks in a row, however large the reply buffer.
       {"empty chained I-blocks", vqsim::CardFlood::EmptyChain, 64, STATUS_DEVICE_PROTOCOL_ERROR,
-       56},
+       T1MaxEmptyChained},
+      {"empty chained I-blocks, 64 KiB buffer", vqsim::CardFlood::EmptyChain, 65536,
+       STATUS_DEVICE_PROTOCOL_ERROR, T1MaxEmptyChained},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim->SetFaults({.cardFlood = c.flood});
     sim->ClearReceived();
+    reply.assign(c.replySize, 0);
     SetIo(Request({0x00, 0x84, 0x00, 0x00, 0x08}), c.replySize);
     replyLength = 77;  // left over from an earlier call
     EXPECT_EQ(CCID_SmartcardTransmit(ext), c.status);
