@@ -203,7 +203,7 @@ class BrokenReader(PcscdCase):
     # The change must reach the waiting client this soon after the reader
     # breaks: one polling period of the daemon (0.4 s) and slack for a busy
     # machine.
-    CHANGE_BOUND = 2.0
+    CHANGE_BOUND = 5.0
     BREAK_DELAY = 0.3  # the client is waiting before the reader breaks
 
     def break_while_waiting(self, command):
@@ -235,7 +235,7 @@ class BrokenReader(PcscdCase):
         rv, other, active = s.SCardConnect(self.ctx, READER, s.SCARD_SHARE_SHARED,
                                            s.SCARD_PROTOCOL_T1)
         self.assertEqual(rv, s.SCARD_E_READER_UNAVAILABLE, s.SCardGetErrorMessage(rv))
-        self.assertLess(time.monotonic() - start, 1.0, "calls on a broken reader must not wait")
+        self.assertLess(time.monotonic() - start, 5.0, "calls on a broken reader must not wait out a read time-out")
 
         # Later polls keep it so: it does not come back as holding a card.
         time.sleep(1.0)
