@@ -139,7 +139,9 @@ TEST_F(Operations, StartAndWait) {
     EXPECT_EQ(fresh.Now() - start, c.elapsed) << c.name;
     EXPECT_EQ(fresh.InfoTexts(), c.lines) << c.name;
     EXPECT_EQ(frmSCM->pgsbar_SCM->Position, c.result == 1 ? 100 : 0) << c.name;
-    if (c.stateAfter != 0) EXPECT_EQ(ServiceState(kScard), c.stateAfter) << c.name;
+    if (c.stateAfter != 0) {
+      EXPECT_EQ(ServiceState(kScard), c.stateAfter) << c.name;
+    }
     EXPECT_EQ(Scm_main::ManagerHandle, nullptr);
     EXPECT_EQ(Scm_main::ServiceHandle, nullptr);
   }

@@ -62,7 +62,7 @@ TEST(StringsTest, TextJoinsLinesEachEndedByCrLf) {
   EXPECT_EQ(l.Count, 3);
   EXPECT_EQ(l[2], "z");
   EXPECT_EQ(l.IndexOf("Y"), 1);
-  EXPECT_THROW(AnsiString(l.Strings[3]), EListError);
+  EXPECT_THROW((void)AnsiString(l.Strings[3]), EListError);
   l.Strings[0] = "w";
   EXPECT_EQ(l[0], "w");
 }
