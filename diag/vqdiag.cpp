@@ -51,6 +51,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     } catch (...) {
         ShowEscapedException();
     }
+    // Closing the program frees its windows, the last created first; the
+    // units finish after the last of them.
+    Application->DestroyComponents();
+    SelfForm = NULL;
+    LogForm = NULL;
+    FrmAbout = NULL;
+    frmSCM = NULL;
     FinishProgramUnits();
     return 0;
 }

@@ -7,7 +7,7 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 // The start-up of the program's units, which comes before any window, and
-// their finish, which comes once the last window is done with; WinMain runs
+// their finish, which comes after the last window is destroyed; WinMain runs
 // them around its windows and its message loop.
 void StartProgramUnits();
 void FinishProgramUnits();

@@ -2,6 +2,7 @@
 // scripted session in place of a person.
 #include <vcl.h>
 #include <windows.h>
+#include <vqvcl/Loop.h>
 #include <vqvcl/Session.h>
 #include <vqwin/CodePage.h>
 #include <vqwin/Machine.h>
@@ -75,15 +76,24 @@ int main(int argc, char** argv) {
 
   vcl::Session session(script, std::cout);
   session.Attach();
+  // The session's end, the dumps and the report are read from the windows
+  // as the program closes, before it destroys them.
+  int status = 0;
+  bool reported = false;
+  auto report = [&] {
+    reported = true;
+    if (session.Finish() > 0) status = 1;
+    if (!vcl::DumpForms(dumps, std::cout, std::cerr, "vqdiag")) status = 1;
+    if (printLog && LogForm != nullptr) {
+      TStrings* lines = LogForm->DiagnosticMemo->Lines;
+      for (int i = 0; i < lines->Count; ++i) std::cout << vqwin::ToUtf8(lines->Get(i).str()) << "\n";
+    }
+  };
+  vcl::BeforeFormsDestroyed(report);
   WinMain(nullptr, nullptr, nullptr, 0);
+  if (!reported) report();
 
-  int status = session.Finish() > 0 ? 1 : 0;
-  if (!vcl::DumpForms(dumps, std::cout, std::cerr, "vqdiag")) status = 1;
-  if (printLog && LogForm != nullptr) {
-    TStrings* lines = LogForm->DiagnosticMemo->Lines;
-    for (int i = 0; i < lines->Count; ++i) std::cout << vqwin::ToUtf8(lines->Get(i).str()) << "\n";
-  }
-  // The windows go before the machine they live on.
+  // Whatever is left goes before the machine it lives on.
   vcl::ResetApplication();
   return status;
 }

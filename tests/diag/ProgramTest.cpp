@@ -8,6 +8,8 @@
 
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -20,7 +22,8 @@ struct EndCase {
 };
 
 // Exit ends the loop at once without a close event; the close box closes
-// the main window, whose FormClose frees the marks.
+// the main window, whose FormClose frees the marks. Closing the program
+// then destroys its windows.
 TEST_F(Program, CreatesTheFourWindowsInOrderAndRunsTheLoop) {
   const EndCase cases[] = {
       {"click ExitBitBtn\n", "terminated", false},
@@ -32,24 +35,33 @@ TEST_F(Program, CreatesTheFourWindowsInOrderAndRunsTheLoop) {
     std::ostringstream out;
     vcl::Session session(c.script, out);
     session.Attach();
+    bool seen = false;
+    vcl::BeforeFormsDestroyed([&] {
+      seen = true;
+      ASSERT_NE(SelfForm, nullptr);
+      EXPECT_EQ(Application->MainForm.get(), SelfForm);
+      ASSERT_EQ(Application->ComponentCount, 4);
+      EXPECT_EQ(Application->Components[0].get(), SelfForm);
+      EXPECT_EQ(Application->Components[1].get(), LogForm);
+      EXPECT_EQ(Application->Components[2].get(), FrmAbout);
+      EXPECT_EQ(Application->Components[3].get(), frmSCM);
+      EXPECT_STREQ(Application->RunEndReason(), c.reason);
+      EXPECT_EQ(SelfForm->StepMarks[0] == nullptr, c.marksFreed);
+      EXPECT_EQ(SelfForm->StepMarks[15] == nullptr, c.marksFreed);
+    });
     EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
-    ASSERT_NE(SelfForm, nullptr);
-    EXPECT_EQ(Application->MainForm.get(), SelfForm);
-    ASSERT_EQ(Application->ComponentCount, 4);
-    EXPECT_EQ(Application->Components[0].get(), SelfForm);
-    EXPECT_EQ(Application->Components[1].get(), LogForm);
-    EXPECT_EQ(Application->Components[2].get(), FrmAbout);
-    EXPECT_EQ(Application->Components[3].get(), frmSCM);
-    EXPECT_STREQ(Application->RunEndReason(), c.reason);
-    EXPECT_EQ(SelfForm->StepMarks[0] == nullptr, c.marksFreed);
-    EXPECT_EQ(SelfForm->StepMarks[15] == nullptr, c.marksFreed);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(Application->ComponentCount, 0);
+    EXPECT_EQ(Screen->FormCount, 0);
+    EXPECT_EQ(SelfForm, nullptr);
+    EXPECT_EQ(frmSCM, nullptr);
     EXPECT_EQ(session.Errors(), 0) << out.str();
   }
 }
 
 // The service window's unit starts before the program's first window and
-// finishes once the message loop is over; the window's own constructor and
-// destructor do none of it.
+// finishes after the last one is destroyed; the window's own constructor
+// and destructor do none of it.
 TEST_F(Program, TheServiceUnitStartsBeforeTheWindowsAndFinishesAfterThem) {
   Scm_main::QueryServiceStatusExPtr = nullptr;
   Application->Initialize();
@@ -62,13 +74,25 @@ TEST_F(Program, TheServiceUnitStartsBeforeTheWindowsAndFinishesAfterThem) {
   std::ostringstream out;
   vcl::Session session("click bbtn_SCM\nclick frmSCM.bbtn_Refresh\nclick ExitBitBtn\n", out);
   session.Attach();
+  // Each window notes the unit's service name as it is destroyed.
+  std::vector<std::string> destroyed;
+  vcl::BeforeFormsDestroyed([&] {
+    // The status query was there for the refresh.
+    EXPECT_NE(Scm_main::QueryServiceStatusExPtr, nullptr);
+    EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, 0);
+    EXPECT_EQ(Str(frmSCM->cbbox_ServiceProcessName->Text), "SCardSvr");
+    for (TCustomForm* form : {static_cast<TCustomForm*>(SelfForm), static_cast<TCustomForm*>(LogForm),
+                              static_cast<TCustomForm*>(FrmAbout), static_cast<TCustomForm*>(frmSCM)})
+      form->OnDestroy = [&destroyed, form](TObject*) {
+        destroyed.push_back(form->Name.str() + " " + Str(Scm_main::CurrentServiceName));
+      };
+  });
   EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
   EXPECT_EQ(session.Errors(), 0) << out.str();
-  // The status query was there for the refresh; the unit's texts are
-  // released while the window still holds the service's name.
-  EXPECT_NE(Scm_main::QueryServiceStatusExPtr, nullptr);
-  EXPECT_EQ(frmSCM->rdogp_Status->ItemIndex, 0);
-  EXPECT_EQ(Str(frmSCM->cbbox_ServiceProcessName->Text), "SCardSvr");
+  const std::vector<std::string> expected = {"frmSCM SCardSvr", "FrmAbout SCardSvr", "LogForm SCardSvr",
+                                             "SelfForm SCardSvr"};
+  EXPECT_EQ(destroyed, expected);
+  // The unit's texts are released after the last window.
   EXPECT_EQ(Str(Scm_main::CurrentServiceName), "");
   EXPECT_EQ(Str(Scm_main::OsDisplayText), "");
 }

@@ -100,6 +100,8 @@ class TApplication : public TComponent {
   TExceptionEvent OnException{this};
 
   void Initialize();
+  // Frees the forms, last created first (see vcl::BeforeFormsDestroyed).
+  void DestroyComponents();
   template <class T>
   void CreateForm(vcl::ClassRef<T>, T** reference) {
     T* form = new T(this);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <utility>
 
 #include "ExtCtrls.hpp"
 #include "Forms.hpp"
@@ -24,6 +25,7 @@ struct LoopState {
   // A timer that was due again as soon as its handler returned lets the
   // input source act first next time, so that input is not starved.
   bool yieldToInput = false;
+  std::function<void()> beforeFormsDestroyed;
 };
 
 LoopState& State() {
@@ -127,9 +129,12 @@ std::optional<uint64_t> NextTimerDue() {
   return best;
 }
 
+void BeforeFormsDestroyed(std::function<void()> handler) { State().beforeFormsDestroyed = std::move(handler); }
+
 void ResetApplication() {
   detail::g_hookInstalled = false;
   detail::EnsureMessageBoxHook();
+  State().beforeFormsDestroyed = nullptr;
   delete Application;
   Application = nullptr;
   delete Screen;
@@ -156,6 +161,12 @@ TApplication::~TApplication() {
   // Forms see OnDestroy while the application still exists.
   DestroyComponents();
   mainForm_ = nullptr;
+}
+
+void TApplication::DestroyComponents() {
+  if (auto handler = std::exchange(State().beforeFormsDestroyed, nullptr); handler)
+    vcl::Dispatch(handler);
+  TComponent::DestroyComponents();
 }
 
 void TApplication::FormDestroyed(TCustomForm* form) {

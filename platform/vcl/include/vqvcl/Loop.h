@@ -41,4 +41,10 @@ std::optional<uint64_t> NextTimerDue();
 // source, and makes a fresh Application and Screen (tests, a new session).
 void ResetApplication();
 
+// Runs `handler` once, the next time the program has the application free
+// its forms (Application->DestroyComponents), while every form still exists:
+// a launcher reads the windows' end state there. ResetApplication forgets a
+// handler that has not run.
+void BeforeFormsDestroyed(std::function<void()> handler);
+
 }  // namespace vcl
