@@ -11,6 +11,7 @@
 #include "Log.h"
 #include "Main.h"
 #include "service/SCM_Main.h"
+#include "vqdiag.h"
 
 #include <vcl.h>
 #include <vqvcl/Loop.h>
@@ -56,19 +57,25 @@ vqwin::Machine& MachineWithProcesses(Path path, int count) {
   return slot->machine();
 }
 
-void CreateWindows() {
+// The program's start as its entry makes it: the units' start-up, then the
+// four windows (the service window lists once as it is created).
+void StartProgram() {
   vcl::ResetApplication();
+  StartProgramUnits();
   Application->Initialize();
-  Application->CreateForm(__classid(TSelfForm), &SelfForm);
-  Application->CreateForm(__classid(TLogForm), &LogForm);
-  Application->CreateForm(__classid(TFrmAbout), &FrmAbout);
-  Application->CreateForm(__classid(TfrmSCM), &frmSCM);
+  CreateProgramWindows();
+}
+
+// Its end: the windows go, then the units finish.
+void EndProgram() {
+  vcl::ResetApplication();
+  FinishProgramUnits();
 }
 
 void MeasureListing(benchmark::State& state, Path path) {
   const int count = static_cast<int>(state.range(0));
   MachineWithProcesses(path, count);
-  CreateWindows();  // the window lists once as it is created
+  StartProgram();
   for (auto _ : state) {
     if (path == kNt)
       frmSCM->ListProcessesPsapi();
@@ -77,7 +84,7 @@ void MeasureListing(benchmark::State& state, Path path) {
     benchmark::DoNotOptimize(frmSCM->lstview_Process->Items->Count);
   }
   const int rows = frmSCM->lstview_Process->Items->Count;
-  vcl::ResetApplication();
+  EndProgram();
   state.counters["processes"] = count;
   state.counters["rows"] = rows;
   state.counters["rows_per_s"] =
