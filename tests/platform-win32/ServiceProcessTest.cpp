@@ -200,6 +200,14 @@ TEST(ServiceProcess, ProcessesAddedRemovedOrRenumberedAreSeenAtTheNextCall) {
   EXPECT_EQ(BaseName(1480), "");
   EXPECT_EQ(BaseName(1484), "explorer.exe");
 
+  // Renumbered to the id of an earlier record whose process is not there
+  // (the service's, with the service stopped).
+  Find(m.spec().services, "SCardSvr")->values["state"] = std::string("stopped");
+  EXPECT_EQ(BaseName(kScardPid), "");
+  Find(processes, "explorer.exe")->values["pid"] = int64_t(kScardPid);
+  EXPECT_EQ(BaseName(kScardPid), "explorer.exe");
+  Find(processes, "explorer.exe")->values["pid"] = int64_t(1484);
+
   // A handle outlives its process: the queries on it fail.
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, 1484);
   ASSERT_NE(process, nullptr);

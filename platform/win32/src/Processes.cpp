@@ -56,10 +56,10 @@ struct ProcessInfo {
 // listed now or not: looking a process up by walking every record for each
 // open, module query and name made a listing of N processes cost N * N. The
 // table is rebuilt for each enumeration, when the machine is made current,
-// when the record list has grown, shrunk or moved, and when a lookup misses
-// or finds a record that no longer has the id; a record's presence (its
-// service's state) is always taken afresh. (A record given, in place, the
-// id of a later record that has it too is seen at the next rebuild.)
+// when the record list has grown, shrunk or moved, and when a lookup misses;
+// a record's presence (its service's state) is always taken afresh. (A
+// record given, in place, the id of a later record that exists too is seen
+// at the next rebuild.)
 class ProcessTable {
  public:
   // The records with this id, in their order; `fresh` tells whether the
@@ -152,26 +152,21 @@ bool HasPid(const std::vector<Record>& records, size_t index, DWORD pid) {
   return 4 + 4 * steps == pid;
 }
 
-// The first record with this id whose process exists now, or nullptr.
+// The first record with this id whose process exists now, or nullptr. A
+// miss in a table that was not just built is looked up once more in a table
+// built afresh: the records may have changed in place since (an id given to
+// a record behind an earlier one that has it too). Two looks at most.
 const Record* ProcessRecord(DWORD pid) {
   const std::vector<Record>& records = CurrentMachine().spec().processes;
   for (int attempt = 0; attempt < 2; ++attempt) {
     bool fresh = false;
     const std::vector<size_t> candidates = Table().Candidates(records, pid, fresh);
-    bool stale = candidates.empty() && !fresh;
-    const Record* found = nullptr;
     for (size_t index : candidates) {
       const Record& r = records[index];
-      if (!HasPid(records, index, pid)) {
-        stale = true;
-        break;
-      }
-      if (ProcessListed(r)) {
-        found = &r;
-        break;
-      }
+      if (!HasPid(records, index, pid)) break;  // renumbered since the build
+      if (ProcessListed(r)) return &r;
     }
-    if (!stale || fresh) return found;
+    if (fresh) return nullptr;
     Table().Rebuild(records);
   }
   return nullptr;
