@@ -24,8 +24,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "ProcessTable.h"
@@ -45,6 +47,17 @@
 #endif
 
 namespace vqwin {
+
+std::optional<DWORD> OwnProcessId(const Record& process) {
+  const auto it = process.values.find("pid");
+  if (it == process.values.end() ||
+      !(std::holds_alternative<int64_t>(it->second) || std::holds_alternative<bool>(it->second)))
+    return std::nullopt;
+  return static_cast<DWORD>(process.Int("pid"));
+}
+
+DWORD ProcessId(const Record& process, DWORD before) { return OwnProcessId(process).value_or(before + 4); }
+
 namespace {
 
 struct ProcessInfo {
@@ -104,11 +117,9 @@ class ProcessTable {
     size_ = records.size();
     pids_.clear();
     byPid_.clear();
-    // Ids not given follow the one before (the first is 8).
-    DWORD nextPid = 8;
+    DWORD pid = kProcessIdBeforeFirst;
     for (size_t i = 0; i < records.size(); ++i) {
-      const DWORD pid = static_cast<DWORD>(records[i].Int("pid", nextPid));
-      nextPid = pid + 4;
+      pid = ProcessId(records[i], pid);
       pids_.push_back(pid);
       byPid_.emplace_back(pid, i);
     }
@@ -139,17 +150,15 @@ std::vector<ProcessInfo> Processes() {
   return out;
 }
 
-// Whether record `index` has id `pid` now: its own id, or the id of the
-// nearest record before it that has one, plus 4 for each record between
-// (8 for the first record when none has). Walks back over records without
-// an id of their own only.
+// Whether record `index` has id `pid` now. Numbers the records from the
+// nearest one at or before it that has an id of its own (from the first
+// record when none has).
 bool HasPid(const std::vector<Record>& records, size_t index, DWORD pid) {
-  DWORD steps = 0;
-  for (size_t i = index + 1; i-- > 0; ++steps) {
-    const int64_t own = records[i].Int("pid", -1);
-    if (own == records[i].Int("pid", -2)) return static_cast<DWORD>(own) + 4 * steps == pid;
-  }
-  return 4 + 4 * steps == pid;
+  size_t from = index;
+  while (from > 0 && !OwnProcessId(records[from])) --from;
+  DWORD id = kProcessIdBeforeFirst;
+  for (size_t i = from; i <= index; ++i) id = ProcessId(records[i], id);
+  return id == pid;
 }
 
 // The first record with this id whose process exists now, or nullptr. A

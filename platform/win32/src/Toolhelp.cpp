@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessTable.h"
 #include "ReaderRecords.h"
 #include "Text.h"
 #include "vqwin/Handles.h"
@@ -34,12 +35,9 @@ std::string BaseName(const std::string& path) {
 std::vector<ProcessRow> TakeRows() {
   const auto& spec = vqwin::CurrentMachine().spec();
   std::vector<ProcessRow> rows;
-  DWORD nextPid = 8;
+  DWORD pid = vqwin::kProcessIdBeforeFirst;
   for (const vqwin::Record& r : spec.processes) {
-    // Ids are numbered over every record, so that a process keeps its id
-    // whether or not the others exist now.
-    const DWORD pid = static_cast<DWORD>(r.Int("pid", nextPid));
-    nextPid = pid + 4;
+    pid = vqwin::ProcessId(r, pid);
     if (!vqwin::ProcessListed(r)) continue;
     ProcessRow row;
     const std::string name = r.Str("name");
