@@ -13,14 +13,20 @@ const size_t kMaxListings = 256;
 // How long after its last change a folder's names may be kept: the change
 // time of a later change must differ from the one seen. File systems with
 // sub-second times stamp changes with a clock that advances at least every
-// few milliseconds; others may stamp whole seconds (or two).
-long long MarginNs(const timespec& changed) { return changed.tv_nsec != 0 ? 50'000'000LL : 2'000'000'000LL; }
+// few milliseconds; others may stamp whole seconds or two, so a change
+// stamped T may have happened up to 2 s later; 50 ms more cover the coarse
+// clock the kernel stamps with.
+long long MarginNs(const timespec& changed) { return changed.tv_nsec != 0 ? 50'000'000LL : 2'050'000'000LL; }
 
 long long Ns(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
 
 bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 }  // namespace
+
+bool ChangeTimeTellsLaterChanges(const timespec& changed, const timespec& readAt) {
+  return Ns(readAt) - Ns(changed) > MarginNs(changed);
+}
 
 bool StatFolder(const std::string& folder, FolderStatus& status) {
   clock_gettime(CLOCK_REALTIME, &status.readAt);
@@ -76,7 +82,7 @@ std::optional<std::string> FolderListings::FindNoCase(const std::string& folder,
       return hit->second;
     }
   }
-  const bool keep = Ns(status.readAt) - Ns(status.st.st_ctim) > MarginNs(status.st.st_ctim);
+  const bool keep = ChangeTimeTellsLaterChanges(status.st.st_ctim, status.readAt);
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return std::nullopt;
   Listing listing;

@@ -2,7 +2,10 @@
 // stored in another case. A folder's names are read once and kept while the
 // folder stays the same folder with the same change time; a folder changed
 // too recently for its change time to tell a later change apart is read
-// again every time.
+// again every time. This relies on the host file system giving a folder a
+// new change time whenever an entry is added, removed or renamed in it:
+// local file systems do; network and FUSE mounts that cache attributes may
+// not, and a machine kept on one can be answered from stale names.
 #pragma once
 
 #include <sys/stat.h>
@@ -23,6 +26,12 @@ struct FolderStatus {
   struct stat st {};
   timespec readAt{};
 };
+
+// Whether names read at `readAt` from a folder whose change time is
+// `changed` may be kept: any later change of the folder is sure to get
+// another change time (at sub-second stamps 50 ms later, at whole-second or
+// 2-second stamps 2 s + 50 ms later).
+bool ChangeTimeTellsLaterChanges(const timespec& changed, const timespec& readAt);
 
 // Reads the status of a folder; false when it is not there or no folder.
 bool StatFolder(const std::string& folder, FolderStatus& status);
