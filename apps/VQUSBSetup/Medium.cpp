@@ -54,6 +54,10 @@ int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path
     problem = "lies inside the machine's drive folder " + (machine / "D").string() + ", which the medium replaces";
     return 64;
   }
+  if (Within(source, home)) {
+    problem = "lies inside the machine folder " + machine.string() + ", which the installation changes";
+    return 64;
+  }
   fs::remove_all(drive, ec);
   if (!ec) fs::create_directories(drive, ec);
   if (!ec) fs::copy(source, drive, fs::copy_options::recursive, ec);

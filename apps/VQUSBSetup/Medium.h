@@ -28,8 +28,9 @@ void WriteExampleMedium(const std::filesystem::path& root, const std::vector<std
 // `machine`: the drive's folder is replaced by a copy of it, or the medium is
 // used in place when it is that folder. The medium itself is only read.
 // 0, or an exit status with `problem` set: 64 when the medium holds the
-// machine or lies inside its drive folder (the run would change or delete
-// it), 66 when it cannot be copied.
+// machine or lies anywhere inside the machine folder but is not its drive
+// folder itself (the run would change or delete it), 66 when it cannot be
+// copied.
 int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine, std::string& problem);
 
 // The installer's folder on a medium written at a drive's root.

@@ -148,13 +148,27 @@ TEST_F(Launcher, TheMediumIsNeverDeletedNorChanged) {
   EXPECT_TRUE(Has(own, "started (WinExec): C:\\WINDOWS\\rundll.exe")) << own.out;
   EXPECT_EQ(Tree(drive), before);
 
-  const fs::path inside = drive / "copy";
-  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + inside.string()).status, 0);
-  const auto insideBefore = Tree(inside);
-  Result nested = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + inside.string());
-  EXPECT_EQ(nested.status, 64) << nested.out;
-  EXPECT_TRUE(Has(nested, "lies inside the machine's drive folder")) << nested.out;
-  EXPECT_EQ(Tree(inside), insideBefore);
+  // Inside the machine folder only the drive folder itself is a medium.
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + (drive / "copy").string()).status, 0);
+  const auto driveBefore = Tree(drive);
+  const struct {
+    fs::path medium;
+    const char* says;
+  } inside[] = {
+      {drive / "copy", "lies inside the machine's drive folder"},
+      {fs::path(machine) / "C" / "WINDOWS", "lies inside the machine folder"},
+      {fs::path(machine) / "C", "lies inside the machine folder"},
+  };
+  for (const auto& c : inside) {
+    SCOPED_TRACE(c.medium.string());
+    const auto mediumBefore = Tree(c.medium);
+    ASSERT_FALSE(mediumBefore.empty());
+    Result nested = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + c.medium.string());
+    EXPECT_EQ(nested.status, 64) << nested.out;
+    EXPECT_TRUE(Has(nested, c.says)) << nested.out;
+    EXPECT_EQ(Tree(c.medium), mediumBefore);
+    EXPECT_EQ(Tree(drive), driveBefore);
+  }
 
   Result holding = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " --medium " + folder_.string());
   EXPECT_EQ(holding.status, 64) << holding.out;
