@@ -25,9 +25,10 @@ bool Taken(const AnsiString &path)
 }
 
 // Names for the save's own scratch files in the target's folder: "~" and
-// hexadecimal digits, as long as the target's own name (2 to 8 characters),
-// so that a target close to the path limit keeps its scratch files within
-// it too. The target's own name is never given out.
+// hexadecimal digits, as long as the target's own name (2 to 8 characters;
+// one hexadecimal digit alone for a one-character name), so that a target
+// close to the path limit keeps its scratch files within it too. The
+// target's own name is never given out.
 class ScratchNames
 {
 public:
@@ -41,11 +42,10 @@ public:
         folder_ = AnsiString(path, (int)(name - path));
         targetName_ = AnsiString(name).UpperCase();
         int length = (int)strlen(name);
-        if (length < 2)
-            length = 2;
         if (length > 8)
             length = 8;
-        digits_ = length - 1;
+        tilde_ = length >= 2;
+        digits_ = tilde_ ? length - 1 : 1;
         range_ = 1UL << (4 * digits_);
         next_ = (GetTickCount() * 31UL + GetCurrentProcessId()) % range_;
     }
@@ -58,7 +58,7 @@ public:
         while (tries_ < kScratchTries && (unsigned long)tries_ < range_) {
             ++tries_;
             AnsiString name;
-            name.sprintf("~%0*lX", digits_, next_);
+            name.sprintf(tilde_ ? "~%0*lX" : "%0*lX", digits_, next_);
             next_ = (next_ + 1) % range_;
             if (name.UpperCase() == targetName_)
                 continue;
@@ -72,6 +72,7 @@ public:
 private:
     AnsiString folder_;
     AnsiString targetName_;
+    bool tilde_ = true;
     int digits_ = 1;
     unsigned long range_ = 16;
     unsigned long next_ = 0;

@@ -172,31 +172,43 @@ TEST_F(LogWindow, FailedSaveShowsTheFileErrorAndKeepsTheOldFile) {
 
 // The save's scratch files have names of its own: files of the user's that
 // look like a save's leftovers are not touched, and the save leaves nothing
-// of its own behind.
+// of its own behind. A one-character name has one-digit scratch names: all
+// but two of them are the user's here.
 TEST_F(LogWindow, SavingLeavesTheUsersOtherFilesAlone) {
-  const std::vector<std::string> others = {"diag.log.~bk", "diag.log.~sv", "diag.~sv", "~0", "~1"};
-  for (const bool earlier : {true, false}) {
-    SCOPED_TRACE(earlier ? "over an earlier file" : "a new file");
-    vcl::ResetApplication();
-    for (const std::string& name : others) Put("C:\\Own\\" + name, "the user's " + name);
-    if (earlier) Put("C:\\Own\\diag.log", "previous report\r\n");
-    Create();
-    SetReport({"new report"});
-    Save("C:\\Own\\diag.log");
-    EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(Read("C:\\Own\\diag.log"), "new report\r\n");
-    std::vector<std::string> expected = others;
-    expected.push_back("diag.log");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Names("C:\\Own"), expected);
-    for (const std::string& name : others) EXPECT_EQ(Read("C:\\Own\\" + name), "the user's " + name);
+  const struct {
+    std::string target;
+    std::vector<std::string> others;
+  } cases[] = {
+      {"diag.log", {"diag.log.~bk", "diag.log.~sv", "diag.~sv", "~0", "~1"}},
+      {"q", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D", "~0", "~1"}},
+  };
+  for (const auto& c : cases) {
+    for (const bool earlier : {true, false}) {
+      SCOPED_TRACE(c.target + (earlier ? ", over an earlier file" : ", a new file"));
+      vcl::ResetApplication();
+      for (const std::string& name : c.others) Put("C:\\Own\\" + name, "the user's " + name);
+      const std::string target = "C:\\Own\\" + c.target;
+      if (earlier) Put(target, "previous report\r\n");
+      Create();
+      SetReport({"new report"});
+      Save(target);
+      EXPECT_TRUE(MessageBoxes().empty());
+      EXPECT_EQ(Read(target), "new report\r\n");
+      std::vector<std::string> expected = c.others;
+      expected.push_back(c.target);
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(Names("C:\\Own"), expected);
+      for (const std::string& name : c.others) EXPECT_EQ(Read("C:\\Own\\" + name), "the user's " + name);
+      for (const std::string& name : c.others) DeleteFileA(("C:\\Own\\" + name).c_str());
+      DeleteFileA(target.c_str());
+    }
   }
 }
 
 // A path of MAX_PATH (260) characters or more can't be made, as on a PC: a
 // target one character short of that still saves, its scratch files too.
 TEST_F(LogWindow, ATargetCloseToThePathLimitSaves) {
-  for (const std::string name : {"Diagnostics Log.log", "a.log", "ab"}) {
+  for (const std::string name : {"Diagnostics Log.log", "a.log", "ab", "a"}) {
     SCOPED_TRACE(name);
     vcl::ResetApplication();
     // "C:" and folders of at most 60 characters: the target is 259 long.
