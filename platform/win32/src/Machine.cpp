@@ -10,6 +10,7 @@
 #include "MachineToml.h"
 #include "ProcessTable.h"
 #include "ServiceRuntime.h"
+#include "StartedRuns.h"
 #include "vqwin/Exports.h"
 #include "vqwin/FileSystem.h"
 #include "vqwin/PeWriter.h"
@@ -157,6 +158,7 @@ void Machine::MakeCurrent() {
   ResetLoadedModules();
   ResetServiceRuns();
   ForgetProcessTable();
+  ForgetStartedRuns();
 }
 
 bool Machine::IsCurrent() const { return g_current == this; }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "StartedRuns.h"
 #include "Text.h"
 #include "vqwin/Clock.h"
 #include "vqwin/FileSystem.h"
@@ -24,7 +25,8 @@
 namespace vqwin {
 namespace {
 
-// Per machine folder: when the last program started there is done.
+// Per machine folder: when the last program started there is done;
+// forgotten when a machine is made current.
 std::map<std::string, uint64_t> g_lastDone;
 
 const char* const kPackageFiles[] = {"SCardSvr.exe", "WinSCard.dll", "SCardDlg.dll", "SCardMgr.dll",
@@ -101,6 +103,8 @@ void InstallBaseComponents(const std::string& infPath) {
 }
 
 }  // namespace
+
+void ForgetStartedRuns() { g_lastDone.clear(); }
 
 void FinishStartedPrograms() {
   Machine* machine = CurrentMachineIfAny();
