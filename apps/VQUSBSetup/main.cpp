@@ -2,6 +2,7 @@
 // scripted session in place of a person.
 #include <vcl.h>
 #include <vqvcl/Session.h>
+#include <vqwin/CodePage.h>
 #include <vqwin/Machine.h>
 #include <vqwin/Restarts.h>
 #include <vqwin/Started.h>
@@ -85,8 +86,10 @@ int main(int argc, char** argv) {
 
   int status = session.Finish() > 0 ? 1 : 0;
   if (!vcl::DumpForms(dumps, std::cout, std::cerr, "VQUSBSetup")) status = 1;
+  // What the programs wrote is in the machine's code page.
   for (const vqwin::StartedProgram& start : vqwin::StartedPrograms())
-    std::cout << "started (" << start.call << "): " << start.file << " " << start.parameters << "\n";
+    std::cout << "started (" << start.call << "): " << vqwin::ToUtf8(start.file) << " "
+              << vqwin::ToUtf8(start.parameters) << "\n";
   std::cout << "restart: " << (vqwin::RestartRequests() > 0 ? "yes" : "no") << "\n";
   vcl::ResetApplication();
   if (machineDir.empty()) {

@@ -25,6 +25,19 @@ std::string ProgramPathIn(std::string folder) {
   return folder + "\\vqdiag.exe";
 }
 
+// A path on the machine given on the command line (UTF-8) in the machine's
+// code page, as the program takes its texts; false when a character of it has
+// no place in that code page.
+bool ToMachineText(const std::string& utf8, std::string& out) {
+  out = vqwin::FromUtf8(utf8);
+  return vqwin::ToUtf8(out) == utf8;
+}
+
+int NotInCodePage(const char* option, const std::string& path) {
+  std::cerr << "vqdiag: " << option << " " << path << ": not a path in the machine's code page " << GetACP() << "\n";
+  return 64;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,11 +69,16 @@ int main(int argc, char** argv) {
       machine = vqwin::Machine::Load(machineDir, options);
       machine->MakeCurrent();
     }
-    if (!programDir.empty()) {
+    // Paths on the machine reach the program in its code page, as the
+    // script's texts do (the save dialog's answer converts --save).
+    std::string folder, save;
+    if (!ToMachineText(programDir, folder)) return NotInCodePage("--program-dir", programDir);
+    if (!ToMachineText(saveFile, save)) return NotInCodePage("--save", saveFile);
+    if (!folder.empty()) {
       // Started from its folder, as a shortcut starts it: that folder is the
       // current one too when it exists on the machine.
-      vqwin::CurrentMachine().spec().programPath = ProgramPathIn(programDir);
-      SetCurrentDirectoryA(programDir.c_str());
+      vqwin::CurrentMachine().spec().programPath = ProgramPathIn(folder);
+      SetCurrentDirectoryA(folder.c_str());
     }
   } catch (const vqwin::MachineError& error) {
     return vqwin::ReportMachineError(error, std::cerr);

@@ -89,6 +89,42 @@ TEST(Launcher, ProgramFolderIsTheCurrentOne) {
   std::filesystem::remove_all(dir);
 }
 
+// Paths on the command line reach the program in the machine's code page: on
+// a Traditional Chinese machine the program's folder is the current one (the
+// log is saved there) and its name pre-selects, even where a character's
+// second byte is a backslash (功 is A5 5C in Big5). A path the code page can't
+// hold is refused.
+TEST(Launcher, PathsReachTheProgramInTheMachinesCodePage) {
+  const std::filesystem::path dir = ScratchFolder();
+  ASSERT_FALSE(dir.empty());
+  std::ofstream(dir / "machine.toml") << "[os]\nplatform = \"nt\"\nmajor = 5\nminor = 1\n[locale]\nlang_id = 0x0404\n";
+  const struct {
+    const char* programDir;
+    const char* folder;  // on the host below the machine's C folder: Big5 bytes
+    const char* index;
+  } cases[] = {
+      {"C:\\報告", "\xB3\xF8\xA7\x69", "index=-1"},
+      {"C:\\功\\VQNANOS", "\xA5\x5C/VQNANOS", "index=3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.programDir);
+    std::filesystem::create_directories(dir / "C" / c.folder);
+    Result r = Launch("--machine " + dir.string() + " --program-dir '" + c.programDir +
+                      "' --do 'dump SelfForm' --check 1 --save 'Diagnostics Log.log'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const size_t combo = r.out.find("cbobox_SelectReader TComboBox");
+    ASSERT_NE(combo, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(c.index, combo), r.out.find("index=", combo)) << r.out.substr(combo, 300);
+    EXPECT_TRUE(std::filesystem::exists(dir / "C" / c.folder / "Diagnostics Log.log")) << r.out;
+  }
+  for (const char* option : {"--program-dir 'C:\\한국'", "--check 1 --save 'C:\\한국.log'"}) {
+    Result refused = Launch("--machine " + dir.string() + " " + option);
+    EXPECT_EQ(refused.status, 64) << option << "\n" << refused.out;
+    EXPECT_TRUE(Has(refused, "not a path in the machine's code page 950")) << refused.out;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // The service window opened and refreshed in a session: every item of both
 // groups, the captions, the highlighted process and the opening lines.
 TEST(Launcher, ServiceWindowInASession) {

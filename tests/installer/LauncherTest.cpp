@@ -95,6 +95,22 @@ TEST_F(Launcher, Nt4InstallationShowsTheNoticeAndRestarts) {
   EXPECT_NE(text.find("\"DisplayName\"=\"VQUSB PC/SC Smart Card Reader Driver\""), std::string::npos);
 }
 
+// What the installer started is printed in UTF-8, not in the machine's code
+// page: a Traditional Chinese NT 4.0 with its Windows folder in Chinese.
+TEST_F(Launcher, StartedProgramsArePrintedInUtf8) {
+  const std::string machine = Example("nt4-zh-tw");
+  const fs::path toml = fs::path(machine) / "machine.toml";
+  std::ifstream in(toml);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  for (size_t at = text.find("C:\\WINNT"); at != std::string::npos; at = text.find("C:\\WINNT", at))
+    text.replace(at, 8, "C:\\視窗");
+  std::ofstream(toml) << text;
+  Result setup = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine + " " + kInstall + " --do 'answer IDNO'");
+  EXPECT_EQ(setup.status, 0) << setup.out;
+  EXPECT_TRUE(Has(setup, "started (WinExec): C:\\視窗\\system32\\rundll32.exe setupapi,InstallHinfSection")) << setup.out;
+}
+
 TEST_F(Launcher, AMediumGivenOnTheCommandLine) {
   const fs::path medium = folder_ / "medium";
   ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + medium.string()).status, 0);
