@@ -169,13 +169,21 @@ bool FindNameInFiles(AnsiString dir, AnsiString ext, AnsiString name, int n)
                 found = true;
             continue;
         }
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+        // The file is opened with archive alone set, and given back the
+        // attributes it had (read-only, hidden, system) once it is read.
+        const DWORD kept = GetFileAttributesA(path.c_str());
+        if (kept != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE);
         FILE *file = _fsopen(path.c_str(), "rt", _SH_DENYNO);
+        if (file != NULL) {
+            memset(buffer, 0, sizeof buffer);
+            fread(buffer, 1, (size_t)n, file);
+            fclose(file);
+        }
+        if (kept != INVALID_FILE_ATTRIBUTES && kept != FILE_ATTRIBUTE_ARCHIVE)
+            SetFileAttributesA(path.c_str(), kept);
         if (file == NULL)
             continue;
-        memset(buffer, 0, sizeof buffer);
-        fread(buffer, 1, (size_t)n, file);
-        fclose(file);
         for (int i = 0; i < n && buffer[i] != '\0'; ++i)
             if (buffer[i] >= 'a' && buffer[i] <= 'z')
                 buffer[i] = (char)(buffer[i] - 'a' + 'A');

@@ -19,6 +19,12 @@ const char kFailedLine[] = "           .........................................
 const char kNotActiveLine[] = "           .....................SMART CARD BASE COMPONENT NOT ACTIVE";
 const char kSecondHeader[] = "     Communication with Reader (Second)";
 const int kAtrShown = 12;  // bytes of the ATR that the card label shows
+// How long a status query may wait for the resource manager. A query from
+// the unaware state is answered at once by a resource manager that works;
+// one that has not answered within the 10 s the run also gives the reader's
+// direct open (Timer1) is not going to: the query then fails with
+// SCARD_E_TIMEOUT, which the report shows, and the run goes on.
+const DWORD kStatusQueryLimit = 10000;
 
 enum DirectOpen { DeviceMissing, DeviceHeld, DeviceFree };
 
@@ -81,7 +87,8 @@ void TestCard(TSelfForm *form, TLabel *label)
 
 LONG QueryReaderState(TSelfForm *form)
 {
-    return SCardGetStatusChangeA(form->ScardContext, INFINITE, &form->ReaderStates[form->SelectedReader], 1);
+    return SCardGetStatusChangeA(form->ScardContext, kStatusQueryLimit, &form->ReaderStates[form->SelectedReader],
+                                 1);
 }
 
 void RunFirstSlot(TSelfForm *form, int &ok)

@@ -1,7 +1,7 @@
 // What the run does besides its report: the header's clock lines, the marks
 // one by one, the disabled button, the labels, the hand-over to the service
-// control window, the warning without a model and a status query that never
-// answers.
+// control window, the warning without a model and status queries that are
+// answered late or never.
 #include "RunMachine.h"
 
 #include "Log.h"
@@ -18,10 +18,7 @@
 #include <vqwin/SmartCards.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <set>
-#include <thread>
 
 namespace diagrun {
 namespace {
@@ -275,6 +272,38 @@ TEST(RunStep3, SearchNoticeInTheWindowsLanguage) {
   }
 }
 
+// The INF search leaves every file it reads with the attributes it had:
+// the one that names the driver and one that cannot be opened included.
+TEST(RunStep3, TheInfSearchLeavesTheFilesTheirAttributes) {
+  const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY, kHidden = FILE_ATTRIBUTE_HIDDEN,
+              kSystem = FILE_ATTRIBUTE_SYSTEM, kArchive = FILE_ATTRIBUTE_ARCHIVE;
+  struct {
+    const char* name;
+    DWORD attributes;
+    const char* text;
+  } const files[] = {
+      {"a.inf", kReadOnly, "; another driver\r\n"},
+      {"b.inf", kHidden | kSystem, "; another driver\r\n"},
+      {"c.inf", FILE_ATTRIBUTE_NORMAL, "; another driver\r\n"},
+      {"d.inf", kArchive, "; another driver\r\n"},
+      {"e.inf", kReadOnly | kHidden | kSystem | kArchive, "; VQUSB, but it cannot be opened\r\n"},
+      {"z.inf", kReadOnly | kHidden, "; VQUSB\r\n"},
+  };
+  RunMachine m;
+  m.Remove("C:\\WINDOWS\\inf\\vqusb.inf");
+  for (const auto& f : files) {
+    const std::string path = std::string("C:\\WINDOWS\\inf\\") + f.name;
+    m.PutBytes(path, f.text);
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), f.attributes)) << f.name;
+  }
+  m.spec().fileFailures.push_back({"C:\\WINDOWS\\inf\\e.inf", "open", ERROR_ACCESS_DENIED});
+  m.Run(1);
+  EXPECT_EQ(LineStarting(m.Lines(), "           VQUSB.INF"),
+            "           VQUSB.INF..........................................PASSED");
+  for (const auto& f : files)
+    EXPECT_EQ(GetFileAttributesA((std::string("C:\\WINDOWS\\inf\\") + f.name).c_str()), f.attributes) << f.name;
+}
+
 TEST(RunSteps4And5, ASecondRunRebuildsTheReaderSet) {
   RunMachine m;
   m.SetReaders({{"TERVANE VQ480T 0"}});
@@ -303,27 +332,55 @@ TEST(RunSteps4And5, AContextRefusedInTheUserScopeIsAskedInTheSystemScope) {
   EXPECT_EQ(lines.back(), "-> [Result] : PC/SC Smart Card Environment is proper(OK).");
 }
 
-TEST(RunSteps4And5, AStatusQueryThatNeverAnswersHoldsTheRun) {
-  RunMachine m;
-  m.SetReaders({{"TERVANE VQ480T 0", "t1", "3B 00", "status_hangs = true"}});
-  std::atomic<bool> done{false};
-  std::thread run([&] {
-    m.Run(1);
-    done = true;
-  });
-  // The run waits in step 5 with the button disabled.
-  for (int i = 0; i < 2000 && vqwin::BlockedStatusQueries() == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(vqwin::BlockedStatusQueries(), 1);
-  EXPECT_FALSE(done);
-  EXPECT_FALSE(SelfForm->bbtn_Check->Enabled);
-  EXPECT_EQ(m.Lines().back(), "<5>. Communication with Reader (First)");
-  // Cancelling the wait lets the run finish with the failed query.
-  EXPECT_EQ(SCardCancel(SelfForm->ScardContext), SCARD_S_SUCCESS);
-  run.join();
-  const auto lines = m.Lines();
-  EXPECT_EQ(LineStarting(lines, "           SCardGetStatusChange"), "           SCardGetStatusChange Fail : 0x80100002");
-  EXPECT_TRUE(SelfForm->bbtn_Check->Enabled);
+// The status queries wait 10 s of machine time for the resource manager:
+// an answer at 10 s still counts, one later or none at all fails the query
+// with SCARD_E_TIMEOUT, and the run goes on to its verdict.
+TEST(RunSteps4And5, StatusQueriesWaitTenSecondsForTheResourceManager) {
+  const char* const kTimedOut = "           SCardGetStatusChange Fail : 0x8010000A";
+  struct {
+    const char* name;
+    int model;
+    const char* pcsc;
+    const char* readerKeys;
+    int timeouts;     // failed status queries: 0, or one per slot tested
+    uint64_t waitMs;  // machine time the queries took
+  } const cases[] = {
+      {"answer at 10 s", 1, "status_delay_ms = 10000", "", 0, 10000},
+      {"answer after 10 s", 1, "status_delay_ms = 10001", "", 1, 10000},
+      {"no answer from the resource manager", 1, "status_hangs = true", "", 1, 10000},
+      {"no answer for the reader", 1, "", "status_hangs = true", 1, 10000},
+      {"no answer, two slots", 5, "status_hangs = true", "", 2, 20000},
+  };
+  for (const auto& c : cases) {
+    RunMachine m;
+    if (c.model == 5)
+      m.SetReaders({{"TERVANE VQVASKT 0"}, {"TERVANE VQVASKTSAM 0"}});
+    else
+      m.SetReaders({{"TERVANE VQ480T 0", "t1", "3B 00", c.readerKeys}});
+    m.SetPcsc(c.pcsc);
+    uint64_t asked = 0;
+    m.Run(c.model, [&] { asked = m.machine().clock().Now(); });
+    const auto lines = m.Lines();
+    const auto timeouts = std::count(lines.begin(), lines.end(), kTimedOut);
+    EXPECT_EQ(timeouts, c.timeouts) << c.name;
+    // The run took the waits of its queries, besides the marks' pauses.
+    const uint64_t took = m.machine().clock().Now() - asked;
+    EXPECT_GE(took, c.waitMs) << c.name;
+    EXPECT_LT(took, c.waitMs + 2000) << c.name;
+    if (c.timeouts == 0) {
+      EXPECT_EQ(lines.back(), "-> [Result] : PC/SC Smart Card Environment is proper(OK).") << c.name;
+      continue;
+    }
+    const auto fail = std::find(lines.begin(), lines.end(), kTimedOut);
+    ASSERT_NE(fail, lines.end()) << c.name;
+    EXPECT_EQ(*(fail + 1), "           ...................................................FAILED") << c.name;
+    if (c.timeouts == 2) {
+      EXPECT_EQ(*(fail + 2), "     Communication with Reader (Second)") << c.name;
+    }
+    EXPECT_EQ(lines.back(), "-> [Result] : Some of PC/SC Smart Card Environment Failed.") << c.name;
+    EXPECT_TRUE(SelfForm->bbtn_Check->Enabled) << c.name;
+    EXPECT_EQ(vqwin::BlockedStatusQueries(), 0) << c.name;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -185,6 +187,46 @@ TEST(StandInSCard, ContextFollowsTheSmartCardService) {
   EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_E_NO_MEMORY);
   ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), SCARD_S_SUCCESS);
   SCardReleaseContext(context);
+}
+
+// A resource manager that never answers: a query waits out its time-out on
+// the machine's clock (at once on a virtual one, really on a real one), an
+// infinite one until the context is cancelled.
+TEST(StandInSCard, SilentResourceManagerWaitsOnTheMachineClock) {
+  for (const auto mode : {vqwin::Clock::Mode::Virtual, vqwin::Clock::Mode::Real}) {
+    const bool real = mode == vqwin::Clock::Mode::Real;
+    vqwin::ScratchMachine scratch;
+    scratch.AppendToml("[pcsc]\nstatus_hangs = true\n");
+    vqwin::LoadOptions options;
+    options.clock = mode;
+    vqwin::Machine& m = scratch.Load(options);
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    SCARD_READERSTATEA state{};
+    state.szReader = "TERVANE VQ480T 0";
+    const DWORD timeout = real ? 40 : 10000;
+    const auto hostStart = std::chrono::steady_clock::now();
+    const uint64_t start = m.clock().Now();
+    EXPECT_EQ(SCardGetStatusChangeA(context, timeout, &state, 1), SCARD_E_TIMEOUT);
+    EXPECT_GE(m.clock().Now() - start, timeout);
+    const auto hostMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - hostStart);
+    if (real) EXPECT_GE(hostMs.count(), 40);
+    else EXPECT_LT(hostMs.count(), 1000);
+    EXPECT_EQ(state.dwEventState, 0u);  // no answer, nothing filled in
+
+    for (const DWORD wait : {static_cast<DWORD>(INFINITE), static_cast<DWORD>(60000)}) {
+      if (wait != INFINITE && !real) continue;  // a virtual wait is over before a cancel
+      LONG result = 0;
+      std::thread query([&] { result = SCardGetStatusChangeA(context, wait, &state, 1); });
+      for (int i = 0; i < 2000 && vqwin::BlockedStatusQueries() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_EQ(vqwin::BlockedStatusQueries(), 1);
+      EXPECT_EQ(SCardCancel(context), SCARD_S_SUCCESS);
+      query.join();
+      EXPECT_EQ(result, SCARD_E_CANCELLED) << wait;
+    }
+    SCardReleaseContext(context);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // _fsopen: C library streams on machine files. Text mode reads as the Windows
 // C library does (CR LF becomes LF, Ctrl-Z ends the file) and writes LF as
-// CR LF; binary mode passes the bytes.
+// CR LF; binary mode passes the bytes. A read honours the machine's scripted
+// "open" failures, as CreateFileA does.
 #include <fcntl.h>
 #include <share.h>
 #include <sys/stat.h>
@@ -63,6 +64,10 @@ extern "C" FILE* _fsopen(const char* filename, const char* mode, int) {
   if (reading) {
     if (!r.exists) {
       SetLastError(r.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+      return nullptr;
+    }
+    if (DWORD scripted = files.ScriptedFailure("open", r.windowsPath)) {
+      SetLastError(scripted);
       return nullptr;
     }
     std::string bytes;

@@ -1,19 +1,22 @@
 // The smart-card resource manager (WINSCARD) over the readers a machine
 // declares: contexts, the reader list, status queries, connections and the
-// ATR attribute, with the errors and the silent status query a machine can
-// script (vqwin/SmartCards.h).
+// ATR attribute, with the errors, the slow or silent status queries a
+// machine can script (vqwin/SmartCards.h).
 #include <windows.h>
 #include <winscard.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "ReaderRecords.h"
 #include "Text.h"
+#include "vqwin/Clock.h"
 #include "vqwin/Machine.h"
 #include "vqwin/SmartCards.h"
 
@@ -131,6 +134,25 @@ bool ValidContext(SCARDCONTEXT context) {
   return Rm().contexts.count(context) != 0;
 }
 
+// Lets up to `ms` of machine time pass (INFINITE: without end) or until the
+// context is cancelled or released; true when it was. A virtual clock moves
+// on at once, a real one waits.
+bool WaitForCancel(ResourceManager& rm, std::unique_lock<std::mutex>& lock, SCARDCONTEXT context, DWORD ms) {
+  const auto cancelled = [&] { return rm.cancelled.count(context) != 0; };
+  if (ms == INFINITE) {
+    rm.changed.wait(lock, cancelled);
+    return true;
+  }
+  Clock& clock = CurrentMachine().clock();
+  if (clock.mode() == Clock::Mode::Virtual) {
+    lock.unlock();
+    clock.Sleep(ms);
+    lock.lock();
+    return cancelled();
+  }
+  return rm.changed.wait_for(lock, std::chrono::milliseconds(ms), cancelled);
+}
+
 }  // namespace
 
 int BlockedStatusQueries() {
@@ -215,41 +237,43 @@ LONG WINAPI SCardGetStatusChangeA(SCARDCONTEXT context, DWORD timeout, LPSCARD_R
     rm.cancelled.erase(context);
   }
   if (count && !states) return SCARD_E_INVALID_PARAMETER;
-  bool hangs = false, differs = count == 0;
-  for (DWORD i = 0; i < count; ++i) {
-    if (!states[i].szReader) return SCARD_E_INVALID_VALUE;
-    const Record* reader = FindReader(states[i].szReader);
+  const Record* pcsc = PcscTable();
+  bool silent = pcsc && pcsc->Bool("status_hangs");
+  const int64_t delay = pcsc ? std::max<int64_t>(pcsc->Int("status_delay_ms", 0), 0) : 0;
+  bool differs = count == 0;
+  std::vector<SCARD_READERSTATEA> answer(states, states + count);
+  for (SCARD_READERSTATEA& state : answer) {
+    if (!state.szReader) return SCARD_E_INVALID_VALUE;
+    const Record* reader = FindReader(state.szReader);
     if (reader && reader->Int("status_error") != 0) return static_cast<LONG>(reader->Int("status_error"));
-    if (reader && reader->Bool("status_hangs")) hangs = true;
+    if (reader && reader->Bool("status_hangs")) silent = true;
     const DWORD event = EventStateOf(reader);
-    states[i].dwEventState = event;
+    state.dwEventState = event;
     const auto atr = CardPresent(reader) ? ParseHexBytes(reader->Str("atr")) : std::vector<unsigned char>();
-    const size_t n = std::min(atr.size(), sizeof states[i].rgbAtr);
-    std::memset(states[i].rgbAtr, 0, sizeof states[i].rgbAtr);
-    if (n) std::memcpy(states[i].rgbAtr, atr.data(), n);
-    states[i].cbAtr = static_cast<DWORD>(n);
+    const size_t n = std::min(atr.size(), sizeof state.rgbAtr);
+    std::memset(state.rgbAtr, 0, sizeof state.rgbAtr);
+    if (n) std::memcpy(state.rgbAtr, atr.data(), n);
+    state.cbAtr = static_cast<DWORD>(n);
     const DWORD mask = ~static_cast<DWORD>(SCARD_STATE_CHANGED);
-    if (states[i].dwCurrentState == SCARD_STATE_UNAWARE || (states[i].dwCurrentState & mask) != (event & mask))
+    if (state.dwCurrentState == SCARD_STATE_UNAWARE || (state.dwCurrentState & mask) != (event & mask))
       differs = true;
   }
-  if (differs && !hangs) return SCARD_S_SUCCESS;
 
-  // Nothing changes on a machine by itself: wait out the time-out, or until
-  // the context is cancelled or released.
-  std::unique_lock<std::mutex> lock(rm.mutex);
-  ++rm.blocked;
-  LONG result = SCARD_E_TIMEOUT;
-  if (timeout == INFINITE) {
-    rm.changed.wait(lock, [&] { return rm.cancelled.count(context) != 0; });
-    result = SCARD_E_CANCELLED;
-  } else {
-    lock.unlock();
-    CurrentMachine().clock().Sleep(timeout);
-    lock.lock();
-    if (rm.cancelled.count(context)) result = SCARD_E_CANCELLED;
+  // The answer comes after the resource manager's delay; nothing changes on
+  // a machine by itself, so without a difference to tell (or from a silent
+  // resource manager) the query waits out its time-out. Either wait ends
+  // early when the context is cancelled or released.
+  const bool answers = differs && !silent;
+  const bool inTime = answers && (timeout == INFINITE || static_cast<uint64_t>(delay) <= timeout);
+  LONG result = inTime ? SCARD_S_SUCCESS : SCARD_E_TIMEOUT;
+  if (!inTime || delay > 0) {
+    std::unique_lock<std::mutex> lock(rm.mutex);
+    ++rm.blocked;
+    if (WaitForCancel(rm, lock, context, inTime ? static_cast<DWORD>(delay) : timeout)) result = SCARD_E_CANCELLED;
+    rm.cancelled.erase(context);
+    --rm.blocked;
   }
-  rm.cancelled.erase(context);
-  --rm.blocked;
+  if (result == SCARD_S_SUCCESS && count) std::copy(answer.begin(), answer.end(), states);
   return result;
 }
 

@@ -18,7 +18,15 @@
 //                (the user scope only), list_error = N (both reader-list calls),
 //                list_read_error = N (only the call that reads the list),
 //                no_readers_error = N (what an empty list gives; default
-//                SCARD_E_NO_READERS_AVAILABLE, 0: an empty multi-string).
+//                SCARD_E_NO_READERS_AVAILABLE, 0: an empty multi-string),
+//                status_delay_ms = N (a status query is answered N ms of
+//                machine time after it is asked; one whose time-out is
+//                shorter fails with SCARD_E_TIMEOUT once that has passed),
+//                status_hangs = true (a resource manager that never answers
+//                a status query: each waits out its time-out and fails with
+//                SCARD_E_TIMEOUT, an infinite one waits until SCardCancel or
+//                SCardReleaseContext). The waits run on the machine's clock
+//                (no real time passes on a virtual one).
 //                Without establish_error the context is refused with
 //                SCARD_E_NO_SERVICE when the smart card service is declared
 //                and not running and no listed scardsvr.exe stands apart
@@ -29,8 +37,7 @@
 //                atr = "3B 8F ...", protocol = 1 | 2 (instead of the card's),
 //                state = N (the event state, instead of the one card gives),
 //                status_error, connect_error, attrib_error = N,
-//                status_hangs = true (the status query never answers until
-//                SCardCancel or SCardReleaseContext),
+//                status_hangs = true (as [pcsc]'s, for this reader only),
 //                device = "VQUSB0" (the device \\.\VQUSB0 of the reader),
 //                device_open = "held" (the resource manager holds it: the open
 //                fails with device_error, default ERROR_SHARING_VIOLATION) |
