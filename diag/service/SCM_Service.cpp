@@ -33,11 +33,22 @@ DWORD PollInterval(DWORD waitHint)
     return wait;
 }
 
-// The wait hint as reported; a hint of 0 still lets a millisecond pass, so
-// that the limits that follow are reached.
-DWORD HintSleep(DWORD waitHint)
+// The wait hint as reported, but no longer than until kStopLimit, counted
+// from `since`, is passed: a service that reports a hint of days is still
+// given up on at the first check past the limit. At least a millisecond
+// passes, so that the limit is reached.
+DWORD HintSleep(DWORD waitHint, DWORD since)
 {
-    return waitHint == 0 ? 1 : waitHint;
+    const DWORD elapsed = GetTickCount() - since;
+    const DWORD untilPassed = elapsed < kStopLimit ? kStopLimit - elapsed + 1 : 1;
+    const DWORD wait = waitHint < untilPassed ? waitHint : untilPassed;
+    return wait == 0 ? 1 : wait;
+}
+
+// The poll interval of the wait hint; the limit plays no part in it.
+DWORD PollSleep(DWORD waitHint, DWORD)
+{
+    return PollInterval(waitHint);
 }
 
 BOOL QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
@@ -91,13 +102,13 @@ enum StopEnd { StopReached, StopQueryFailed, StopOverLimit };
 
 // Sleeps and queries until the service has stopped, a query fails, or more
 // than kStopLimit has passed since `since`; each sleep is `pause` of the
-// wait hint just read.
-StopEnd WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS *status, DWORD (*pause)(DWORD),
+// wait hint just read and `since`.
+StopEnd WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS *status, DWORD (*pause)(DWORD, DWORD),
                          DWORD since)
 {
     // Bounded by kStopLimit from `since`.
     while (status->dwCurrentState != SERVICE_STOPPED) {
-        Sleep(pause(status->dwWaitHint));
+        Sleep(pause(status->dwWaitHint, since));
         if (!QueryStatus(service, status))
             return StopQueryFailed;
         if (status->dwCurrentState == SERVICE_STOPPED)
@@ -252,7 +263,7 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
 
     // Bounded by kStopLimit from the operation's start.
     while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-        Sleep(HintSleep(status.dwWaitHint));
+        Sleep(HintSleep(status.dwWaitHint, startTime));
         if (!QueryStatus(ServiceHandle, &status)) {
             ShowServiceMessage(3);
             goto done;
@@ -280,7 +291,7 @@ unsigned char __fastcall TfrmSCM::StopServiceAndWait(AnsiString serviceName)
     }
     pgsbar_SCM->Position += 10;
 
-    switch (WaitUntilStopped(ServiceHandle, &status, PollInterval, startTime)) {
+    switch (WaitUntilStopped(ServiceHandle, &status, PollSleep, startTime)) {
     case StopQueryFailed:
         ShowServiceMessage(3);
         goto done;

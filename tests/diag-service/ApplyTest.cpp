@@ -252,6 +252,26 @@ TEST_F(Apply, ApplyGivesUpOnAStartThatNeverEnds) {
   EXPECT_EQ(frmSCM->pgsbar_SCM->Position, 0);
 }
 
+// Apply's stop of a service whose earlier stop is still pending and which
+// reports a wait hint of 4 000 000 000 ms (about 46 days): the window is
+// back 30 s after the stop began, with the time-out message.
+TEST_F(Apply, ApplyGivesUpOnAPendingStopWithAHintOfDays) {
+  SetState(*this, "stop_pending");
+  Service(kScard).values["wait_hint"] = int64_t(4000000000);
+  Open();
+  frmSCM->tmrAutoProcess->Enabled = false;
+  frmSCM->rdogp_Status->ItemIndex = 1;
+  frmSCM->rdogp_Type->ItemIndex = -1;
+  ClearInfo();
+  const uint64_t start = Now();
+  ASSERT_EQ(vcl::UserClick(frmSCM->bbtn_Apply), "");
+  EXPECT_GE(Now() - start, 30001u);
+  EXPECT_LE(Now() - start, 30001u + 1000u);  // the listing's message passes add a little
+  EXPECT_EQ(InfoTexts(), (std::vector<std::string>{"-> The program attempts to stop the following service: SCardSvr",
+                                                    "-> Timeout waiting for service to stop.", kDashes}));
+  EXPECT_EQ(frmSCM->pgsbar_SCM->Position, 0);
+}
+
 struct RecommendCase {
   const char* name;
   const char* state;

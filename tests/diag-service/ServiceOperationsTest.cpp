@@ -214,8 +214,8 @@ TEST_F(Operations, StopAndWait) {
        {"-> Stop service failed (A stop control has been sent to a service that other running services are "
         "dependent on)."},
        SERVICE_RUNNING, 0, {{"DepOne", SERVICE_RUNNING}, {"DepTwo", SERVICE_RUNNING}}},
-      // The dependents share 30 s of their own: the second one's last check
-      // comes 35 s after they began.
+      // The dependents share 30 s of their own: the second one's last
+      // sleep is cut short so that its last check comes 1 ms past them.
       {"dependents that outlast their 30 s", kScard,
        [](ScmMachine& t) {
          AddDependent(t, "DepOne", "running");
@@ -228,7 +228,17 @@ TEST_F(Operations, StopAndWait) {
        0,
        {"-> Stop service failed (A stop control has been sent to a service that other running services are "
         "dependent on)."},
-       SERVICE_RUNNING, 35000, {{"DepOne", SERVICE_STOPPED}, {"DepTwo", SERVICE_STOP_PENDING}}},
+       SERVICE_RUNNING, 30001, {{"DepOne", SERVICE_STOPPED}, {"DepTwo", SERVICE_STOP_PENDING}}},
+      {"a dependent reporting a wait hint of 4 000 000 000 ms", kScard,
+       [](ScmMachine& t) {
+         AddDependent(t, "DepOne", "running");
+         Set(t.Service("DepOne"), "stop_ms", -1);
+         Set(t.Service("DepOne"), "wait_hint", 4000000000);
+       },
+       0,
+       {"-> Stop service failed (A stop control has been sent to a service that other running services are "
+        "dependent on)."},
+       SERVICE_RUNNING, 30001, {{"DepOne", SERVICE_STOP_PENDING}}},
   };
   for (const OperationCase& c : cases) {
     vcl::ResetApplication();
@@ -243,6 +253,108 @@ TEST_F(Operations, StopAndWait) {
     EXPECT_EQ(frmSCM->pgsbar_SCM->Position, c.result == 1 ? 100 : 0) << c.name;
     EXPECT_EQ(ServiceState(kScard), c.stateAfter) << c.name;
     for (const auto& [name, state] : c.othersAfter) EXPECT_EQ(ServiceState(name.c_str()), state) << c.name << " " << name;
+  }
+}
+
+// A status query that takes `g_firstQueryMs` of machine time once, the
+// first time it is asked: every later check of the operation then comes
+// that much later.
+DWORD g_firstQueryMs = 0;
+Scm_main::QueryServiceStatusExFunc g_plainQuery = nullptr;
+BOOL WINAPI SlowFirstQuery(SC_HANDLE s, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+  if (g_firstQueryMs != 0) {
+    Sleep(g_firstQueryMs);
+    g_firstQueryMs = 0;
+  }
+  return g_plainQuery(s, level, buffer, size, needed);
+}
+
+// The waits at the numbers they are documented with: polls a tenth of the
+// wait hint apart, never closer than 1 s nor further than 10 s; a stall
+// when the check point stood still for more than the wait hint; a start
+// given up at the first check more than 120 s after it began, a stop at
+// the first check more than 30 s after it began. Each case sits where a
+// neighbouring rule (a fifth, a floor or ceiling one off, a limit reached
+// at equality) gives another time or another answer.
+TEST_F(Operations, WaitsAtTheirStatedLimits) {
+  auto frozenStart = [](int64_t hint) {
+    return [hint](ScmMachine& t) {
+      vqwin::Record& s = t.Service(kScard);
+      Set(s, "state", "stopped");
+      Set(s, "start_ms", -1);
+      Set(s, "checkpoint_ms", 0);
+      Set(s, "wait_hint", hint);
+    };
+  };
+  auto movingStart = [](ScmMachine& t) {
+    vqwin::Record& s = t.Service(kScard);
+    Set(s, "state", "stopped");
+    Set(s, "start_ms", -1);
+    Set(s, "checkpoint_ms", 800);
+    Set(s, "wait_hint", 1000);
+  };
+  auto stopIn = [](int64_t ms) {
+    return [ms](ScmMachine& t) {
+      Set(t.Service(kScard), "stop_ms", ms);
+      Set(t.Service(kScard), "wait_hint", 2000);
+    };
+  };
+  auto pendingStop = [](int64_t hint) {
+    return [hint](ScmMachine& t) {
+      Set(t.Service(kScard), "state", "stop_pending");
+      Set(t.Service(kScard), "wait_hint", hint);
+    };
+  };
+  const std::vector<std::string> notRunning = {"-> Service is not running."};
+  const std::vector<std::string> stopped = {"-> Service stop successfully."};
+  const std::vector<std::string> timeout = {"-> Timeout waiting for service to stop."};
+  struct {
+    const char* name;
+    bool start;
+    std::function<void(ScmMachine&)> setup;
+    DWORD firstQueryMs;
+    int result;
+    std::vector<std::string> lines;
+    uint64_t elapsed;
+    int64_t pendingEndsAt = -1;  // a declared pending state ends this long after the operation began
+  } const cases[] = {
+      // Frozen check point: polls of a tenth until more than the hint passed.
+      {"hint 30000: polls of 3000", true, frozenStart(30000), 0, 0, notRunning, 33000},
+      {"hint 9990: a tenth below 1000 polls every 1000", true, frozenStart(9990), 0, 0, notRunning, 10000},
+      {"hint 10010: a tenth above 1000 polls every 1001", true, frozenStart(10010), 0, 0, notRunning, 11011},
+      {"hint 99990: a tenth below 10000 polls every 9999", true, frozenStart(99990), 0, 0, notRunning, 109989},
+      {"hint 100010: a tenth above 10000 polls every 10000", true, frozenStart(100010), 0, 0, notRunning, 110000},
+      // Moving check point: only the 120 s limit ends the start.
+      {"start: a check at exactly 120 s goes on", true, movingStart, 0, 0, notRunning, 121000},
+      {"start: a check 1 ms past 120 s ends it", true, movingStart, 1, 0, notRunning, 120001},
+      // After the stop control: polls of 1000 (hint 2000).
+      {"stop: a check at exactly 30 s goes on", false, stopIn(30001), 0, 1, stopped, 31000},
+      // The slow first query starts the stop 1 ms later too.
+      {"stop: stopped at the first check past 30 s", false, stopIn(30000), 1, 1, stopped, 30001},
+      {"stop: still pending at the first check past 30 s", false, stopIn(30001), 1, 0, timeout, 30001},
+      // An earlier stop still pending: sleeps of the wait hint, cut short at
+      // the first moment past 30 s.
+      {"pending stop, hint 30000, stopped at 30001", false, pendingStop(30000), 0, 1, stopped, 30101, 30001},
+      {"pending stop, hint 30000, stopped at 30002", false, pendingStop(30000), 0, 0, timeout, 30001, 30002},
+      {"pending stop, hint 4 000 000 000", false, pendingStop(4000000000), 0, 0, timeout, 30001},
+  };
+  for (const auto& c : cases) {
+    vcl::ResetApplication();
+    ScmMachine fresh;
+    c.setup(fresh);
+    fresh.Create();
+    fresh.ClearInfo();
+    if (c.pendingEndsAt >= 0)
+      Set(fresh.Service(kScard), "pending_ms", static_cast<int64_t>(fresh.Now()) + c.pendingEndsAt);
+    g_plainQuery = Scm_main::QueryServiceStatusExPtr;
+    g_firstQueryMs = c.firstQueryMs;
+    Scm_main::QueryServiceStatusExPtr = &SlowFirstQuery;
+    const uint64_t start = fresh.Now();
+    const int result = c.start ? frmSCM->StartServiceAndWait(kScard) : frmSCM->StopServiceAndWait(kScard);
+    Scm_main::QueryServiceStatusExPtr = g_plainQuery;
+    EXPECT_EQ(result, c.result) << c.name;
+    EXPECT_EQ(fresh.Now() - start, c.elapsed) << c.name;
+    EXPECT_EQ(fresh.InfoTexts(), c.lines) << c.name;
   }
 }
 
