@@ -133,7 +133,9 @@ void CloseHandles()
 
 void __fastcall TfrmSCM::FillServiceLists()
 {
-    SC_HANDLE manager = OpenSCManagerA(NULL, "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    // Connect and enumerate are all the lists need: a user without
+    // administrator rights is granted them and sees the services there are.
+    SC_HANDLE manager = OpenSCManagerA(NULL, "ServicesActive", SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     if (manager == NULL)
         return;
 

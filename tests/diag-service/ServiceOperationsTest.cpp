@@ -507,7 +507,7 @@ TEST_F(Operations, QueryServiceState) {
 }
 
 TEST_F(Operations, ServiceListsWithoutTheManagerStayEmpty) {
-  Security().values["admin"] = false;  // the lists ask for all access
+  Security().values["manager_error"] = int64_t(ERROR_ACCESS_DENIED);
   Open();
   EXPECT_EQ(frmSCM->cbbox_ServiceProcessName->Items->Count, 0);
   EXPECT_EQ(frmSCM->cbbox_ServiceDisplayName->Items->Count, 0);

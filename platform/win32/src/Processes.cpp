@@ -14,9 +14,7 @@
 //   modules_error = N    the module enumeration fails with N
 //   module = "x.exe"     the base name of its first module (else its name or
 //                        the file name of its path); name_error = N fails
-// [security] keys:
-//   debug_privilege = false  the token does not hold SeDebugPrivilege
-//   token_error = N          OpenProcessToken fails with N
+// [security] keys: UserRights.h.
 #include <windows.h>
 #include <psapi.h>
 
@@ -34,6 +32,7 @@
 #include "ReaderRecords.h"
 #include "ServiceRuntime.h"
 #include "Text.h"
+#include "UserRights.h"
 #include "vqwin/Exports.h"
 #include "vqwin/Handles.h"
 #include "vqwin/Machine.h"
@@ -196,12 +195,6 @@ class TokenObject : public KernelObject {
  public:
   DWORD access = 0;
 };
-
-const Record* Security() {
-  const auto& extra = CurrentMachine().spec().extra;
-  auto it = extra.find("security");
-  return it == extra.end() ? nullptr : &it->second;
-}
 
 std::mutex g_mutex;
 bool g_debugEnabled = false;  // the program enabled its debug privilege
@@ -388,7 +381,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (const Record* s = Security())
+  if (const Record* s = SecurityTable())
     if (const int64_t error = s->Int("token_error", 0)) {
       SetLastError(static_cast<DWORD>(error));
       return FALSE;
@@ -439,7 +432,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const Record* s = Security();
+  const Record* s = SecurityTable();
   const bool debugHeld = !s || s->Bool("debug_privilege", true);
   bool allAssigned = true;
   for (DWORD i = 0; i < newState->PrivilegeCount && i < 1; ++i) {

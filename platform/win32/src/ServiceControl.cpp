@@ -18,6 +18,7 @@
 #include "ReaderRecords.h"
 #include "ServiceRuntime.h"
 #include "Text.h"
+#include "UserRights.h"
 #include "vqwin/Exports.h"
 #include "vqwin/Machine.h"
 #include "vqwin/Registry.h"
@@ -64,12 +65,6 @@ DWORD TargetOf(DWORD pending) {
 int64_t RecordInt(const std::string& name, const char* key, int64_t fallback) {
   const Record* r = ServiceRecord(name);
   return r ? r->Int(key, fallback) : fallback;
-}
-
-const Record* Security() {
-  const auto& extra = CurrentMachine().spec().extra;
-  auto it = extra.find("security");
-  return it == extra.end() ? nullptr : &it->second;
 }
 
 // The run of a service as its declaration gives it (a declared pending
@@ -262,8 +257,9 @@ ServiceRun ServiceRunNow(const std::string& name, DWORD declared) {
 }
 
 DWORD ManagerAccessError(DWORD access) {
-  const Record* s = Security();
-  if (!s || s->Bool("admin", true)) return 0;
+  if (const Record* s = SecurityTable())
+    if (const int64_t error = s->Int("manager_error", 0)) return static_cast<DWORD>(error);
+  if (UserIsAdministrator()) return 0;
   const DWORD readRights = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS |
                            STANDARD_RIGHTS_READ | GENERIC_READ;
   return (access & ~static_cast<DWORD>(readRights)) != 0 ? ERROR_ACCESS_DENIED : 0;
@@ -272,8 +268,7 @@ DWORD ManagerAccessError(DWORD access) {
 DWORD ServiceAccessError(const std::string& name, DWORD access) {
   const DWORD denied = static_cast<DWORD>(RecordInt(name, "deny_access", 0));
   if ((access & denied) != 0) return ERROR_ACCESS_DENIED;
-  const Record* s = Security();
-  if (!s || s->Bool("admin", true)) return 0;
+  if (UserIsAdministrator()) return 0;
   const DWORD readRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS |
                            SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL | STANDARD_RIGHTS_READ |
                            GENERIC_READ;

@@ -31,7 +31,9 @@ ServiceRun ServiceRunNow(const std::string& name, DWORD declared);
 // The error that opening the manager or a service with `access` gives on
 // this machine, or 0:
 //   [security]   admin = false    only read rights on the manager and on
-//                                 services (no start, stop or configuration)
+//                                 services (no start, stop or configuration;
+//                                 UserRights.h)
+//                manager_error = N  every open of the manager fails with N
 //   [[services]] deny_access = M  a service open asking for any right in M
 //                                 fails with ERROR_ACCESS_DENIED
 DWORD ManagerAccessError(DWORD access);
