@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "vqce/Clock.h"
 #include "vqce/DeviceManager.h"
@@ -226,7 +228,8 @@ TEST(CePlatform, UsbTransfersOverASimulatedReader) {
   EXPECT_EQ(notice[0], 0x50);
   f->lpCloseTransfer(irq);
 
-  // Unplug: a pending transfer fails, the client is told, new ones are refused.
+  // Unplug: a pending transfer fails, the client is told (and closes its
+  // pipes). The transfer it kept stays valid, failed, until it is closed.
   USB_TRANSFER pending = f->lpIssueBulkTransfer(g_client.pipes[0], nullptr, nullptr,
                                                 USB_IN_TRANSFER | USB_NO_WAIT, sizeof(buf), buf, 0);
   ASSERT_NE(pending, nullptr);
@@ -234,6 +237,15 @@ TEST(CePlatform, UsbTransfersOverASimulatedReader) {
   EXPECT_EQ(g_client.closes.load(), 1);
   EXPECT_EQ(vqce::usb::OpenPipes(), 0u);
   EXPECT_FALSE(vqce::usb::IsPlugged(plugged.id));
+  EXPECT_EQ(vqce::usb::OpenTransfers(), 1u);
+  EXPECT_TRUE(f->lpIsTransferComplete(pending));
+  EXPECT_TRUE(f->lpGetTransferStatus(pending, &bytes, &error));
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_EQ(error, USB_DEVICE_NOT_RESPONDING_ERROR);
+  EXPECT_TRUE(f->lpCloseTransfer(pending));
+  EXPECT_FALSE(f->lpCloseTransfer(pending)) << "closed once";
+  EXPECT_EQ(vqce::usb::OpenTransfers(), 0u);
+  EXPECT_EQ(f->lpGetDeviceInfo(g_client.device), nullptr);
 }
 
 TEST(CePlatform, StalledEndpointsFailOrHoldTheirTransfers) {
@@ -310,7 +322,80 @@ TEST(CePlatform, StalledEndpointsFailOrHoldTheirTransfers) {
   ASSERT_NE(held, nullptr);
   EXPECT_TRUE(vqce::usb::Unplug(plugged.id));
   EXPECT_FALSE(vqce::usb::SetStall(plugged.id, Endpoint::BulkIn, Stall::None)) << "unknown device";
+  EXPECT_EQ(status(held), std::make_pair(DWORD{0}, DWORD{USB_DEVICE_NOT_RESPONDING_ERROR}));
+  EXPECT_TRUE(f->lpCloseTransfer(held));
   EXPECT_EQ(vqce::usb::OpenTransfers(), 0u);
 }
 
 }  // namespace
+
+// A client whose device goes away while its attach runs.
+struct LateClient {
+  bool otherThread = false;
+  std::atomic<bool> attachReturned{false};
+  std::atomic<int> notices{0};
+  std::atomic<bool> noticeAfterAttach{false};
+  USB_PIPE before = nullptr, after = nullptr;
+  USB_TRANSFER refused = reinterpret_cast<USB_TRANSFER>(1);
+  std::thread unplugger;
+};
+LateClient* g_late = nullptr;
+
+BOOL LateNotify(LPVOID, DWORD code, LPDWORD*, LPDWORD*, LPDWORD*, LPDWORD*) {
+  if (code != USB_CLOSE_DEVICE) return FALSE;
+  ++g_late->notices;
+  g_late->noticeAfterAttach = g_late->attachReturned.load();
+  return TRUE;
+}
+
+BOOL LateAttach(USB_HANDLE h, LPCUSB_FUNCS funcs, LPCUSB_INTERFACE, LPCWSTR, LPBOOL accept,
+                LPCUSB_DRIVER_SETTINGS, DWORD) {
+  LPCUSB_INTERFACE itf = funcs->lpFindInterface(funcs->lpGetDeviceInfo(h), 0, 0);
+  g_late->before = funcs->lpOpenPipe(h, &itf->lpEndpoints[0].Descriptor);
+  const int id = vqce::usb::Devices().front();
+  if (g_late->otherThread) {
+    g_late->unplugger = std::thread([id] { vqce::usb::Unplug(id); });
+    // Time for the Unplug to begin; it waits for this attach.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } else {
+    EXPECT_TRUE(vqce::usb::Unplug(id)) << "returns at once on the attach thread";
+  }
+  uint8_t buf[64];
+  g_late->refused = funcs->lpIssueBulkTransfer(g_late->before, nullptr, nullptr, USB_IN_TRANSFER, sizeof(buf), buf, 0);
+  g_late->after = funcs->lpOpenPipe(h, &itf->lpEndpoints[1].Descriptor);
+  funcs->lpRegisterNotificationRoutine(h, LateNotify, nullptr);
+  *accept = TRUE;
+  EXPECT_EQ(g_late->notices.load(), 0);
+  g_late->attachReturned = true;
+  return TRUE;
+}
+
+TEST(CePlatform, CloseNoticeOfADeviceGoneDuringItsAttachComesAfterTheAttach) {
+  vqce::registry::Reset();
+  vqce::modules::Register(L"late.dll", [](const char* name) -> void* {
+    return strcmp(name, "USBDeviceAttach") ? nullptr : reinterpret_cast<void*>(&LateAttach);
+  });
+  USB_DRIVER_SETTINGS settings{sizeof(USB_DRIVER_SETTINGS), vqsim::kVendorId, vqsim::kProductId, USB_NO_INFO,
+                               USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO, USB_NO_INFO};
+  ASSERT_TRUE(RegisterClientDriverID(L"LATE"));
+  ASSERT_TRUE(RegisterClientSettings(L"late.dll", L"LATE", nullptr, &settings));
+  for (bool otherThread : {false, true}) {
+    SCOPED_TRACE(otherThread ? "unplugged from another thread" : "unplugged on the attach thread");
+    LateClient client;
+    client.otherThread = otherThread;
+    g_late = &client;
+    auto plugged = vqce::usb::Plug(std::make_shared<vqsim::SimReader>());
+    if (client.unplugger.joinable()) client.unplugger.join();
+    EXPECT_TRUE(plugged.claimed);
+    EXPECT_FALSE(vqce::usb::IsPlugged(plugged.id));
+    EXPECT_EQ(client.notices.load(), 1);
+    EXPECT_TRUE(client.noticeAfterAttach);
+    // The pipe opened before stays valid but refuses transfers; none opens after.
+    EXPECT_EQ(client.refused, nullptr);
+    EXPECT_EQ(client.after, nullptr);
+    EXPECT_EQ(vqce::usb::OpenPipes(), 1u);
+    EXPECT_TRUE(vqce::usb::Funcs()->lpClosePipe(client.before));
+    EXPECT_EQ(vqce::usb::OpenPipes(), 0u);
+  }
+  g_late = nullptr;
+}

@@ -59,6 +59,7 @@ struct Thread : KernelObject {
 std::atomic<int> g_failThreads{0};
 std::atomic<int> g_failAllocs{0};
 std::atomic<int> g_failEvents{0};
+std::atomic<long> g_localBlocks{0};
 
 bool Take(std::atomic<int>& counter) {
   int n = counter.load();
@@ -80,6 +81,8 @@ void Reset() {
   g_failEvents = 0;
 }
 }  // namespace vqce::failures
+
+long vqce::LocalBlocksInUse() { return g_localBlocks.load(); }
 
 size_t vqce::ThreadsWaiting() {
   std::lock_guard<std::mutex> lock(WaitMutex());
@@ -105,10 +108,12 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
   void* p = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, uBytes ? uBytes : 1)
                                      : std::malloc(uBytes ? uBytes : 1);
   if (!p) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  if (p) ++g_localBlocks;
   return p;
 }
 
 HLOCAL LocalFree(HLOCAL hMem) {
+  if (hMem) --g_localBlocks;
   std::free(hMem);
   return NULL;
 }

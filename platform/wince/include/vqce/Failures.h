@@ -23,5 +23,8 @@ namespace vqce {
 size_t ThreadsWaiting();
 // Whether that thread is blocked in such a wait now (and not yet released).
 bool ThreadWaiting(std::thread::id thread);
+// Blocks of LocalAlloc not yet given back with LocalFree (below 0 when a
+// block was freed twice).
+long LocalBlocksInUse();
 
 }  // namespace vqce

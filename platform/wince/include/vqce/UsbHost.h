@@ -2,12 +2,14 @@
 // plugged device gets its device, configuration, interface and endpoint
 // records; the client registered for its vendor and product id (through
 // RegisterClientSettings) is loaded and its USBDeviceAttach called with the
-// host driver's function table. Transfers run over the device's
-// vqsim::UsbLink; completion routines run on the device's own thread.
+// host driver's function table, one attach at a time. Transfers run over
+// the device's vqsim::UsbLink; completion routines run on the device's own
+// thread.
 #pragma once
 
 #include <usbdi.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,16 +33,23 @@ struct PlugResult {
 };
 
 PlugResult Plug(std::shared_ptr<vqsim::UsbLink> link, DeviceOptions options = {});
-// Takes the device away: pending transfers complete with an error, the
-// client's close-device notification runs, then the records are freed.
-// Returns when all of that is done (also when the device's link reported the
-// unplug first). False for an unknown id.
+// Takes the device away: pending transfers complete with an error and new
+// ones are refused, the client's close-device notification runs (once the
+// client's USBDeviceAttach has returned, if it is still running), then the
+// device is forgotten. Returns when all of that is done (also when the
+// device's link reported the unplug first); called on a thread of the device
+// (inside the attach, a completion routine or the notification) it returns
+// at once and the device goes when that thread is done with it. Safe from
+// any thread at any moment. False for an unknown id.
 bool Unplug(int id);
 void UnplugAll();
 bool IsPlugged(int id);
 std::vector<int> Devices();
-size_t OpenPipes();      // pipes opened and not closed, all devices
-size_t OpenTransfers();  // transfers issued and not closed, all devices
+// Pipes opened and transfers issued that their client has not closed, of
+// every device, also of devices that have gone: their handles stay valid
+// (calls on them fail) until the client closes them.
+size_t OpenPipes();
+size_t OpenTransfers();
 
 // A device's endpoints, as its pipes reach them.
 enum class Endpoint { BulkIn, BulkOut, InterruptIn };
@@ -54,6 +63,12 @@ enum class Stall { None, Error, Hang };
 bool SetStall(int id, Endpoint endpoint, Stall stall);  // false for an unknown id
 // Transfers issued on the endpoint since the device was plugged.
 size_t TransfersIssued(int id, Endpoint endpoint);
+
+// Calls a client makes through the function table, as a test can watch them:
+// the hook runs on the calling thread as the call begins, before the host
+// looks at the device, and may unplug the device (or its link) right there.
+enum class ClientCall { OpenPipe, IssueTransfer, RegisterNotification };
+void SetClientCallHook(std::function<void(int id, ClientCall call)> hook);
 
 // The function table handed to clients.
 LPCUSB_FUNCS Funcs();
