@@ -280,3 +280,52 @@ TEST(ScriptedReader, ReturnAtrTakesWhatTheAnswerHolds) {
 
 }  // namespace
 }  // namespace cmdtest
+
+namespace cmdtest {
+namespace {
+
+// A power-on answer whose frame stops part-way (the reader goes quiet after
+// 6 of its 10 payload bytes): the Mac build judges the answer and keeps an
+// ATR of the 5 bytes that arrived, no more; the Windows CE build passes the
+// failed exchange up and keeps no ATR. Nothing of an earlier answer left in
+// the reply buffer is taken for the rest.
+TEST(ScriptedReader, AtrIsCutToWhatArrivedOfAFrameThatStopped) {
+  vqtest::ScriptedLink link;
+  vqtest::EngineReader reader(link);
+  SmartcardExtension* ext = reader.ext();
+  std::memset(ext->ReplyBuffer, 0x77, ext->ReplyBufferSize);
+  link.onWrite = [&link](const Bytes& request) {
+    const uint8_t seq = request[6];
+    if (request[0] == 0x63) {
+      link.chunks.push_back(vqtest::ReplyFrame(0x81, seq, 0x01, {}));
+    } else if (request[0] == 0x62) {
+      const Bytes frame = vqtest::ReplyFrame(0x80, seq, 0x00,
+                                             {0x01, 0x3B, 0x16, 0x13, 0x56, 0x51, 0x55, 0x53, 0x42, 0x30});
+      link.chunks.push_back(Bytes(frame.begin(), frame.begin() + 10 + 6));
+    }
+  };
+  Bytes reply(100, 0xEE);
+  uint32_t replyLength = 99;
+  ext->SmartcardIoRequest.ReplyBuffer = reply.data();
+  ext->SmartcardIoRequest.ReplyBufferSize = static_cast<uint32_t>(reply.size());
+  ext->SmartcardIoRequest.ReplyLength = &replyLength;
+#if VQ_BUILD_CE
+  ext->SmartcardIoRequest.MinorCode = 1;  // cold reset
+  EXPECT_EQ(CCID_SmartcardPower(ext), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(ext->CardCapabilities.ATRLength, 0u);
+  EXPECT_EQ(reply, Bytes(100, 0xEE));
+#else
+  ext->DeviceData->PowerMode = 2;  // power up
+  ext->CardCapabilities.PpsMode = 1;
+  // Five bytes are no whole ATR: the card is not recognised.
+  EXPECT_EQ(CCID_SmartcardPower(ext), STATUS_UNRECOGNIZED_MEDIA);
+  const Bytes arrived{0x3B, 0x16, 0x13, 0x56, 0x51};
+  ASSERT_EQ(ext->CardCapabilities.ATRLength, 5u);
+  EXPECT_EQ(Bytes(ext->CardCapabilities.ATR, ext->CardCapabilities.ATR + 5), arrived);
+  EXPECT_EQ(replyLength, 5u);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), (Bytes{0x3B, 0x16, 0x13, 0x56, 0x51, 0xEE}));
+#endif
+}
+
+}  // namespace
+}  // namespace cmdtest

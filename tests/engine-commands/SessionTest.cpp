@@ -253,16 +253,13 @@ TEST_F(T1Faults, CardThatNeverSettlesEndsWithinItsBound) {
     uint32_t bound;
   };
   const Case cases[] = {
-      {"WTX requests", vqsim::CardFlood::Wtx, 1024, STATUS_IO_TIMEOUT, T1MaxWtxRequests},
-      {"IFS requests", vqsim::CardFlood::Ifs, 1024, STATUS_DEVICE_PROTOCOL_ERROR,
-       T1MaxIfsRequests},
-      {"abort requests", vqsim::CardFlood::Abort, 1024, STATUS_DEVICE_PROTOCOL_ERROR,
-       T1MaxAborts},
+      {"WTX requests", vqsim::CardFlood::Wtx, 1024, STATUS_IO_TIMEOUT, 255},
+      {"IFS requests", vqsim::CardFlood::Ifs, 1024, STATUS_DEVICE_PROTOCOL_ERROR, 3},
+      {"abort requests", vqsim::CardFlood::Abort, 1024, STATUS_DEVICE_PROTOCOL_ERROR, 3},
       // A few empty chained blocks in a row, however large the reply buffer.
-      {"empty chained I-blocks", vqsim::CardFlood::EmptyChain, 64, STATUS_DEVICE_PROTOCOL_ERROR,
-       T1MaxEmptyChained},
+      {"empty chained I-blocks", vqsim::CardFlood::EmptyChain, 64, STATUS_DEVICE_PROTOCOL_ERROR, 3},
       {"empty chained I-blocks, 64 KiB buffer", vqsim::CardFlood::EmptyChain, 65536,
-       STATUS_DEVICE_PROTOCOL_ERROR, T1MaxEmptyChained},
+       STATUS_DEVICE_PROTOCOL_ERROR, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -282,6 +279,42 @@ TEST_F(T1Faults, CardThatNeverSettlesEndsWithinItsBound) {
     sim->SetFaults({});
     ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}), STATUS_SUCCESS);
     EXPECT_EQ(Answer().size(), 10u);
+  }
+}
+
+// The documented numbers: 255 WTX requests, 3 IFS requests, 3 abort requests
+// and 3 empty chained blocks are borne and the command's answer arrives; one
+// more ends the exchange.
+TEST_F(T1Faults, CardBoundsHoldAtTheirNumbers) {
+  struct Case {
+    const char* name;
+    vqsim::CardFlood flood;
+    int blocks;
+    NTSTATUS status;
+  };
+  const Case cases[] = {
+      {"255 WTX requests", vqsim::CardFlood::Wtx, 255, STATUS_SUCCESS},
+      {"256 WTX requests", vqsim::CardFlood::Wtx, 256, STATUS_IO_TIMEOUT},
+      {"3 IFS requests", vqsim::CardFlood::Ifs, 3, STATUS_SUCCESS},
+      {"4 IFS requests", vqsim::CardFlood::Ifs, 4, STATUS_DEVICE_PROTOCOL_ERROR},
+      {"3 abort requests", vqsim::CardFlood::Abort, 3, STATUS_SUCCESS},
+      {"4 abort requests", vqsim::CardFlood::Abort, 4, STATUS_DEVICE_PROTOCOL_ERROR},
+      {"3 empty chained blocks", vqsim::CardFlood::EmptyChain, 3, STATUS_SUCCESS},
+      {"4 empty chained blocks", vqsim::CardFlood::EmptyChain, 4, STATUS_DEVICE_PROTOCOL_ERROR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim->SetFaults({.cardFlood = c.flood, .cardFloodBlocks = c.blocks});
+    EXPECT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x08}), c.status);
+    if (c.status == STATUS_SUCCESS) {
+      EXPECT_EQ(Answer().size(), 10u);  // 8 challenge bytes and 90 00
+    } else {
+      EXPECT_EQ(replyLength, 0u);
+    }
+    // The card settles: the next command goes through.
+    sim->SetFaults({});
+    ASSERT_EQ(Transmit({0x00, 0x84, 0x00, 0x00, 0x04}), STATUS_SUCCESS);
+    EXPECT_EQ(Answer().size(), 6u);
   }
 }
 

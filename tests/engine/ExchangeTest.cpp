@@ -258,7 +258,7 @@ TEST_F(ExchangeTest, FailuresEndWithAStatus) {
   link.chunks.push_front(Bytes(g.begin(), g.begin() + 512));
   vqtest::ResetStats(ext);
   EXPECT_EQ(CCID_ReadWrite(ext), STATUS_DEVICE_PROTOCOL_ERROR);
-  EXPECT_EQ(reader.stats().reads, 1 + ReaderMaxIdleReads + 1);
+  EXPECT_EQ(reader.stats().reads, 1u + 16u + 1u);  // the cut frame, 16 idle reads, one more
   EXPECT_EQ(ext->ReceivedLength, 0u);
   link.chunks.clear();
 }
@@ -287,6 +287,27 @@ TEST_F(ExchangeTest, ReplyLongerThanTheReplyBuffer) {
   EXPECT_EQ(CCID_ReadWrite(ext), STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(reader.stats().reads, 1u);
   EXPECT_EQ(reader.stats().waitedMs, 0u);
+}
+
+// A frame too long for the reply buffer is read away for 8 chunks behind its
+// first: a tail of 8 full chunks leaves nothing behind, one of 9 leaves its
+// last chunk in the pipe (taken for the next answer: one wrong answer).
+TEST_F(ExchangeTest, OversizedFrameIsReadAwayForEightChunks) {
+  for (const size_t tailChunks : {size_t{8}, size_t{9}}) {
+    SCOPED_TRACE(tailChunks);
+    const uint8_t seq = Prepare(0x6F);
+    const Bytes f = ReplyFrame(0x80, seq, 0x00, Filled(512 * (1 + tailChunks) - 10, 3));
+    link.chunks.clear();
+    for (size_t pos = 0; pos < f.size(); pos += 512) {
+      link.chunks.emplace_back(f.begin() + pos, f.begin() + pos + 512);
+    }
+    vqtest::ResetStats(ext);
+    EXPECT_EQ(CCID_ReadWrite(ext), STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(reader.stats().reads, 1u + 8u);
+    EXPECT_EQ(link.chunks.size(), tailChunks - 8);
+    EXPECT_EQ(ext->ReceivedLength, 0u);
+  }
+  link.chunks.clear();
 }
 
 TEST_F(ExchangeTest, OversizedFrameToSend) {

@@ -94,14 +94,13 @@ TEST_F(SimExchangeTest, ReaderThatNeverSettlesEndsWithinItsBound) {
     NTSTATUS status;
     uint32_t reads;
   } cases[] = {
-      {"time extensions without end", vqsim::ReaderFlood::TimeExtensions, STATUS_IO_TIMEOUT,
-       ReaderMaxTimeExtensions + 1},
+      {"time extensions without end", vqsim::ReaderFlood::TimeExtensions, STATUS_IO_TIMEOUT, 256},
       {"5-byte chunks without end", vqsim::ReaderFlood::ShortChunks, STATUS_DEVICE_PROTOCOL_ERROR,
-       ReaderMaxIdleReads + 1},
+       17},
       {"frames of earlier requests without end", vqsim::ReaderFlood::ForeignFrames,
-       STATUS_DEVICE_PROTOCOL_ERROR, ReaderMaxIdleReads + 1},
+       STATUS_DEVICE_PROTOCOL_ERROR, 17},
       {"a frame announcing 0xFFFFFFF0 bytes", vqsim::ReaderFlood::EndlessFrame,
-       STATUS_BUFFER_TOO_SMALL, 1 + ReaderMaxDrainChunks},
+       STATUS_BUFFER_TOO_SMALL, 1 + 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,6 +114,52 @@ TEST_F(SimExchangeTest, ReaderThatNeverSettlesEndsWithinItsBound) {
     sim.SetFaults({});
     ASSERT_EQ(Exchange(0x60), STATUS_SUCCESS);
     ExpectInfoAnswer();
+  }
+}
+
+// The exchange bears up to 255 time extensions and 16 reads in a row that
+// bring nothing of its answer; one more ends it.
+TEST(SimExchangeBounds, ExchangeGoesOnAtEachLimitAndEndsOnePast) {
+  const struct {
+    const char* name;
+    vqsim::Faults faults;
+    NTSTATUS status;
+    uint32_t reads;
+  } cases[] = {
+      {"255 time extensions", {.timeExtensions = 255}, STATUS_SUCCESS, 256},
+      {"256 time extensions", {.timeExtensions = 256}, STATUS_IO_TIMEOUT, 256},
+      {"16 chunks of 5 bytes", {.flood = vqsim::ReaderFlood::ShortChunks, .floodReads = 16},
+       STATUS_SUCCESS, 17},
+      {"17 chunks of 5 bytes", {.flood = vqsim::ReaderFlood::ShortChunks, .floodReads = 17},
+       STATUS_DEVICE_PROTOCOL_ERROR, 17},
+      {"16 chunks of earlier frames", {.flood = vqsim::ReaderFlood::ForeignFrames, .floodReads = 16},
+       STATUS_SUCCESS, 17},
+      {"17 chunks of earlier frames", {.flood = vqsim::ReaderFlood::ForeignFrames, .floodReads = 17},
+       STATUS_DEVICE_PROTOCOL_ERROR, 17},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    vqsim::SimReader sim;
+    sim.InsertCard(vqsim::T0Card());
+    vqtest::EngineReader reader{sim};
+    SmartcardExtension* ext = reader.ext();
+    vqtest::EngineReader::SetSequence(40);
+    sim.SetFaults(c.faults);
+#if VQ_BUILD_CE
+    CCIDSetCCIDHeader(ext, 0x60, 0, 0, 0, 0, 0);
+#else
+    CCIDSetCCIDHeader(ext->SendBuffer, 0x60, 0, 0, 0, 0, 0);
+    ext->SendLength = ReaderHeaderSize;
+#endif
+    EXPECT_EQ(CCID_ReadWrite(ext), c.status);
+    EXPECT_EQ(reader.stats().reads, c.reads);
+    if (c.status == STATUS_SUCCESS) {
+      ASSERT_EQ(ext->ReceivedLength, ReaderHeaderSize + 16);
+      EXPECT_EQ(ext->ReplyBuffer[ReaderOffsetType], 0x60);
+      EXPECT_EQ(ext->ReplyBuffer[ReaderOffsetSequence], 40);
+    } else {
+      EXPECT_EQ(ext->ReceivedLength, 0u);
+    }
   }
 }
 

@@ -61,7 +61,7 @@ LinkStatus SimReader::BulkOut(const uint8_t* data, size_t len) {
     f.payload.assign(inBuf_.begin() + kHeaderSize, inBuf_.begin() + total);
     inBuf_.erase(inBuf_.begin(), inBuf_.begin() + total);
     Record(f);
-    if (faults_.muteReader || faults_.flood != ReaderFlood::None) continue;
+    if (faults_.muteReader || (faults_.flood != ReaderFlood::None && faults_.floodReads == 0)) continue;
     if (faults_.muteAnswers > 0) {
       --faults_.muteAnswers;
       continue;
@@ -222,6 +222,7 @@ LinkStatus SimReader::BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t /*t
   if (stalled_) return LinkStatus::Stalled;
   if (faults_.flood != ReaderFlood::None) {
     const std::vector<uint8_t> chunk = FloodChunk();
+    if (faults_.floodReads > 0 && --faults_.floodReads == 0) faults_.flood = ReaderFlood::None;
     const size_t n = std::min(cap, chunk.size());
     if (n && buf) std::memcpy(buf, chunk.data(), n);
     if (got) *got = n;

@@ -83,6 +83,19 @@ std::vector<uint8_t> T1Model::Flood(Faults& faults) {
   }
 }
 
+std::vector<uint8_t> T1Model::FiniteFlood(Faults& faults) {
+  const CardFlood kind = faults.cardFlood;
+  std::vector<uint8_t> block = Flood(faults);
+  held_ = kind == CardFlood::Abort ? Held::None : Held::Flood;
+  if (--faults.cardFloodBlocks == 0) {
+    faults.cardFlood = CardFlood::None;
+    // The host's response to the last one gets the command's answer.
+    held_ = kind == CardFlood::Wtx ? Held::Wtx : kind == CardFlood::Ifs ? Held::Ifs : Held::None;
+    heldIfs_ = 32;
+  }
+  return block;
+}
+
 CardAnswer T1Model::Exchange(std::span<const uint8_t> in, uint8_t /*p1*/, Faults& faults) {
   auto out = [](std::vector<uint8_t> b) { return CardAnswer{false, std::move(b), 0}; };
   const size_t edcLen = Info().crc ? 2 : 1;
@@ -95,7 +108,11 @@ CardAnswer T1Model::Exchange(std::span<const uint8_t> in, uint8_t /*p1*/, Faults
   const auto inf = in.subspan(3, in[2]);
 
   const bool hostRequest = pcb == 0xC0 || pcb == 0xC1 || pcb == 0xC2;
-  if (faults.cardFlood != CardFlood::None && !hostRequest) return out(Flood(faults));
+  if (faults.cardFlood != CardFlood::None && !hostRequest) {
+    if (faults.cardFloodBlocks <= 0) return out(Flood(faults));
+    if (faults.cardFlood == CardFlood::Abort || held_ == Held::Flood) return out(FiniteFlood(faults));
+    // Otherwise the command is taken first and the flood stands in front of its answer.
+  }
 
   if (faults.unknownSBlock) {
     faults.unknownSBlock = false;
@@ -124,6 +141,7 @@ CardAnswer T1Model::Exchange(std::span<const uint8_t> in, uint8_t /*p1*/, Faults
     rx_.clear();
     tx_ = applet_.Process(lastApdu_);
     txPos_ = 0;
+    if (faults.cardFlood != CardFlood::None && faults.cardFloodBlocks > 0) return out(FiniteFlood(faults));
     if (faults.wtxRequest) {
       const uint8_t m[1] = {faults.wtxRequest};
       faults.wtxRequest = 0;

@@ -153,6 +153,7 @@ class T1Model : public IsoCard {
   std::vector<uint8_t> RBlock(uint8_t error, Faults& faults);
   std::vector<uint8_t> NextChainBlock(Faults& faults);
   std::vector<uint8_t> Flood(Faults& faults);  // the answer of Faults::cardFlood
+  std::vector<uint8_t> FiniteFlood(Faults& faults);  // the same, counted by cardFloodBlocks
 
   uint8_t ns_ = 0;          // N(S) of the card's next I-block
   uint8_t nr_ = 0;          // N(S) expected in the host's next I-block
@@ -164,7 +165,8 @@ class T1Model : public IsoCard {
   std::vector<uint8_t> tx_;           // response not yet sent
   size_t txPos_ = 0;
   std::vector<uint8_t> lastBlock_;    // last block sent, before faults, to resend
-  enum class Held { None, Wtx, Ifs } held_ = Held::None;  // an S-request of the card awaits its response
+  // An S-request of the card awaits its response, or a counted flood runs.
+  enum class Held { None, Wtx, Ifs, Flood } held_ = Held::None;
   uint8_t heldIfs_ = 0;
   int resyncs_ = 0;
 };

@@ -41,6 +41,8 @@ struct Faults {
   bool muteReader = false;        // no answer at all to any request while set
   int muteAnswers = 0;            // the next N requests get no answer
   ReaderFlood flood = ReaderFlood::None;
+  int floodReads = 0;             // non-zero: the flood lasts this many bulk-in reads, and the
+                                  // answers of the requests taken meanwhile follow it
 
   // --- transfer block, reader level ---
   int cardMute = 0;               // next N transfers fail with error 0xFE
@@ -58,6 +60,10 @@ struct Faults {
   int rBlockRequests = 0;         // next N host I-blocks are answered with R(error 1) instead
   bool ignoreResync = false;      // a resync request gets an R-block instead of S(0xE0)
   CardFlood cardFlood = CardFlood::None;
+  int cardFloodBlocks = 0;        // non-zero: the card's flood lasts this many blocks; a WTX, IFS
+                                  // or empty-chain flood stands in front of the command's answer
+                                  // (the host's next block after it gets the answer), an abort
+                                  // flood answers the host's blocks instead of taking them
 };
 
 }  // namespace vqsim
