@@ -1,0 +1,53 @@
+// An installation on Windows NT 4.0 by a user without administrator rights:
+// nothing under HKEY_LOCAL_MACHINE can be written, so neither the driver's
+// services nor the base components' registration appear, and the installer
+// never tells the user that the drivers are installed.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(RightsLauncher, ANonAdministratorsInstallationOnNt4IsNeverReportedAsDone) {
+  std::string pattern = (fs::temp_directory_path() / "vqusbsetup-rights-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path machine = fs::path(pattern) / "nt4";
+  fs::copy(fs::path(VQ_MACHINES) / "nt4-zh-tw", machine, fs::copy_options::recursive);
+  std::ofstream(machine / "machine.toml", std::ios::app) << "\n[security]\nadmin = false\n";
+  const std::string registry = ReadText(machine / "registry.reg");
+
+  const std::string command = std::string(VQUSBSETUP_LAUNCHER) + " --machine " + machine.string() +
+                              " --do 'click lblYes' --do 'wait 1500' --do 'click YesBtn' --do 'wait 10000' 2>&1";
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+
+  EXPECT_NE(out.find("started (WinExec): C:\\WINNT\\system32\\rundll32.exe setupapi,InstallHinfSection"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("DialogForm"), std::string::npos) << out;  // the "drivers installed" notice
+  EXPECT_EQ(out.find("System Settings Change"), std::string::npos) << out;  // the restart prompt
+  EXPECT_NE(out.find("restart: no"), std::string::npos) << out;
+  EXPECT_EQ(ReadText(machine / "registry.reg"), registry);
+  fs::remove_all(machine.parent_path());
+}
+
+}  // namespace
