@@ -9,6 +9,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -169,6 +170,59 @@ TEST(Launcher, BadInputGivesAnExitStatus) {
   Result broken = Launch("--machine " + dir.string());
   EXPECT_EQ(broken.status, 65) << broken.out;
   EXPECT_TRUE(Has(broken, "machine.toml")) << broken.out;
+  std::filesystem::remove_all(dir);
+}
+
+// A record of the machine takes only the keys the stand-in reads, each with a
+// value of its kind: anything else is refused with the file and the line
+// (exit 65) before anything is written, as a fixed table's fault is.
+TEST(Launcher, MachineRecordsAreCheckedLikeTables) {
+  const std::string os = "[os]\nplatform = \"nt\"\nmajor = 5\nminor = 1\n";
+  const struct {
+    const char* record;  // after the four lines of [os]
+    int line;
+    const char* problem;
+  } cases[] = {
+      {"[[services]]\nname = \"SCardSvr\"\nstate = \"runing\"\n", 7, "[[services]].state must be \"stopped\", "},
+      {"[[services]]\nname = \"SCardSvr\"\nstart_ms = \"slow\"\n", 7, "[[services]].start_ms must be an integer"},
+      {"[[services]]\nname = \"SCardSvr\"\nstart_ms = -2\n", 7, "[[services]].start_ms must be between -1 and"},
+      {"[[services]]\nname = \"SCardSvr\"\nstart_eror = 5\n", 7, "unknown key \"start_eror\" in [[services]]"},
+      {"[[services]]\nname = \"SCardSvr\"\ndepends = [\"PlugPlay\", 4]\n", 7, "[[services]].depends must hold strings"},
+      {"[[readers]]\nname = \"R 0\"\natr = \"zz yy\"\n", 7, "[[readers]].atr must be bytes in hexadecimal"},
+      {"[[readers]]\nname = \"R 0\"\natr = \"3B 8\"\n", 7, "[[readers]].atr must be bytes in hexadecimal"},
+      {"[[readers]]\nname = \"R 0\"\ncard = \"t9\"\n", 7, "[[readers]].card must be true, false, \"t0\", \"t1\" or \"none\""},
+      {"[[readers]]\nname = \"R 0\"\n[readers.card]\nkind = \"t1\"\n", 7, "[[readers]].card must be true, false, \"t0\""},
+      {"[[processes]]\nname = \"a.exe\"\nprotected = \"yes\"\n", 7, "[[processes]].protected must be true or false"},
+      {"[[file_failures]]\npath = 'C:\\x'\nerorr = 32\n", 7, "unknown key \"erorr\" in [[file_failures]]"},
+      {"[pcsc]\nlist_eror = 5\n", 6, "unknown key \"list_eror\" in [pcsc]"},
+      {"[pcsc]\nlist_error = 1.5\n", 6, "[pcsc].list_error must be an integer"},
+      {"[shell]\ninf_result = \"registered\"\n", 6, "[shell].inf_result must be \"registers\" or \"nothing\""},
+      {"[shell]\ninf_delay_ms = -1\n", 6, "[shell].inf_delay_ms must be between 0 and"},
+      {"[security]\nadmin = 0\n", 6, "[security].admin must be true or false"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record);
+    const std::filesystem::path dir = ScratchFolder();
+    ASSERT_FALSE(dir.empty());
+    std::ofstream(dir / "machine.toml") << os << c.record;
+    Result r = Launch("--machine " + dir.string() + " --check 1 --save 'C:\\diag.log'");
+    EXPECT_EQ(r.status, 65) << r.out;
+    EXPECT_TRUE(Has(r, "machine.toml:" + std::to_string(c.line) + ": " + c.problem)) << r.out;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"machine.toml"});
+    std::filesystem::remove_all(dir);
+  }
+  // The values each key may take, at their bounds, load.
+  const std::filesystem::path dir = ScratchFolder();
+  ASSERT_FALSE(dir.empty());
+  std::ofstream(dir / "machine.toml")
+      << os
+      << "[[services]]\nname = \"SCardSvr\"\nstate = \"Start_Pending\"\nstart_ms = -1\nwait_hint = 4294967295\n"
+         "depends = []\n[[readers]]\nname = \"R 0\"\ncard = true\natr = \"3B8F 80\"\n[[readers]]\nname = \"R 1\"\n"
+         "card = \"T1\"\natr = \"\"\n[shell]\ninf_delay_ms = 0\n[security]\nadmin = false\n";
+  Result r = Launch("--machine " + dir.string() + " --dump SelfForm");
+  EXPECT_EQ(r.status, 0) << r.out;
   std::filesystem::remove_all(dir);
 }
 

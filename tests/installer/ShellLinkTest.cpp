@@ -105,7 +105,7 @@ class LinkFailure : public Installer, public ::testing::WithParamInterface<Failu
 
 TEST_P(LinkFailure, RaisesTheStepsText) {
   const FailureCase& c = GetParam();
-  Machine(kWin98, kEnglish, std::string("[shell]\nlink_failure = \"") + c.failure + "\"\n");
+  Machine(kWin98, kEnglish, *c.failure ? std::string("[shell]\nlink_failure = \"") + c.failure + "\"\n" : "");
   MakeDesktop();
   if (c.existing != nullptr) {
     HANDLE file = CreateFileA((std::string(kDesktop) + "Reader.lnk").c_str(), GENERIC_WRITE, 0, nullptr,

@@ -83,7 +83,6 @@ strings = { CompanyName = "Tervane", FileDescription = "Diagnose Current Smart C
 [[services]]
 name = "SCardSvr"
 state = "running"
-process = "SCardSvr.exe"
 pid = 1052
 
 [[services]]

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "RecordKeys.h"
 #include "Text.h"
 #include "vqwin/CodePage.h"
 #include "vqwin/PeWriter.h"
@@ -79,46 +80,66 @@ class Reader {
     return *node.as_array();
   }
 
-  void Flatten(const toml::table& t, const std::string& prefix, Record& r) const {
-    for (const auto& [key, node] : t) {
-      const std::string name = prefix + std::string(key.str());
-      if (node.is_table()) {
-        Flatten(*node.as_table(), name + ".", r);
-      } else if (node.is_string()) {
-        r.values[name] = node.as_string()->get();
-      } else if (node.is_integer()) {
-        r.values[name] = node.as_integer()->get();
-      } else if (node.is_boolean()) {
-        r.values[name] = node.as_boolean()->get();
-      } else if (node.is_floating_point()) {
-        r.values[name] = node.as_floating_point()->get();
-      } else if (node.is_array()) {
-        std::vector<std::string> list;
-        for (const auto& item : *node.as_array()) {
-          if (item.is_string()) {
-            list.push_back(item.as_string()->get());
-          } else if (item.is_integer()) {
-            list.push_back(std::to_string(item.as_integer()->get()));
-          } else {
-            Fail(item, name + " may hold strings or integers only");
-          }
-        }
-        r.values[name] = list;
-      } else {
-        Fail(node, name + ": dates and times are not taken here");
-      }
-    }
-  }
-
-  Record ToRecord(const toml::table& t, const std::string& where, bool needName) const {
+  // A record: each key one that the stand-in reads, each value of its kind.
+  Record ToRecord(const toml::table& t, const std::string& where, const std::vector<RecordKey>& keys,
+                  bool needName) const {
     Record r;
     r.line = static_cast<int>(t.source().begin.line);
-    Flatten(t, "", r);
+    for (const auto& [keyName, node] : t) {
+      const std::string key(keyName.str());
+      const RecordKey* known = nullptr;
+      for (const RecordKey& k : keys) known = key == k.name ? &k : known;
+      if (!known) Fail(node, "unknown key \"" + key + "\" in " + where);
+      r.values[key] = Value(t, *known, where);
+    }
     if (needName && r.Str("name").empty()) Fail(r.line, where + " needs a name (a string)");
     return r;
   }
 
  private:
+  Record::Value Value(const toml::table& t, const RecordKey& k, const std::string& where) const {
+    using Kind = RecordKey::Kind;
+    const toml::node& node = *t.get(k.name);
+    const std::string name = where + "." + k.name;
+    switch (k.kind) {
+      case Kind::Integer: {
+        int64_t v = 0;
+        Int(t, k.name, where, k.min, k.max, v);
+        return v;
+      }
+      case Kind::Flag: {
+        bool v = false;
+        Bool(t, k.name, where, v);
+        return v;
+      }
+      case Kind::Texts:
+        return StrList(t, k.name, where);
+      case Kind::Text:
+      case Kind::HexBytes: {
+        std::string v;
+        Str(t, k.name, where, v);
+        if (k.kind == Kind::HexBytes && !IsHexBytes(v))
+          Fail(node, name + " must be bytes in hexadecimal, such as \"3B 8F 80\"");
+        return v;
+      }
+      case Kind::Choice:
+      case Kind::FlagOrChoice:
+        break;
+    }
+    if (k.kind == Kind::FlagOrChoice && node.is_boolean()) return node.as_boolean()->get();
+    if (node.is_string()) {
+      const std::string v = node.as_string()->get();
+      for (const char* choice : k.choices)
+        if (k.anyCase ? EqualNoCase(v, choice) : v == choice) return v;
+    }
+    std::string list = k.kind == Kind::FlagOrChoice ? "true, false" : "";
+    for (size_t i = 0; i < k.choices.size(); ++i) {
+      if (!list.empty()) list += i + 1 == k.choices.size() ? " or " : ", ";
+      list += "\"" + std::string(k.choices[i]) + "\"";
+    }
+    Fail(node, name + " must be " + list);
+  }
+
   std::string file_;
 };
 
@@ -379,9 +400,10 @@ MachineSpec ParseMachineToml(const std::string& text, const std::string& fileNam
       }
     } else if (key == "services" || key == "processes" || key == "readers") {
       auto& list = key == "services" ? spec.services : key == "processes" ? spec.processes : spec.readers;
-      for (const auto& item : r.TableArray(node, key)) list.push_back(r.ToRecord(*item.as_table(), "[[" + key + "]]", true));
-    } else if (key == "pcsc" || key == "shell" || key == "security") {
-      spec.extra[key] = r.ToRecord(r.Table(node, key), "[" + key + "]", false);
+      for (const auto& item : r.TableArray(node, key))
+        list.push_back(r.ToRecord(*item.as_table(), "[[" + key + "]]", *RecordKeysOf(key), true));
+    } else if (const std::vector<RecordKey>* keys = RecordKeysOf(key)) {
+      spec.extra[key] = r.ToRecord(r.Table(node, key), "[" + key + "]", *keys, false);
     } else {
       r.Fail(node, "unknown table or key \"" + key + "\"");
     }

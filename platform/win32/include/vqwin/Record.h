@@ -1,6 +1,7 @@
-// One entry of a machine.toml array of tables ([[services]], [[processes]],
-// [[readers]] ...): plain data that the parts of the stand-in which act on it
-// read by key. Nested tables are flattened to dotted keys ("card.atr").
+// One record of machine.toml ([[services]], [[processes]], [[readers]],
+// [pcsc], [shell], [security]): plain data that the parts of the stand-in
+// which act on it read by key. A machine file holds only the keys and kinds
+// of value that they read (src/RecordKeys.cpp).
 #pragma once
 
 #include <cstdint>
