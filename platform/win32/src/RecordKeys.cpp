@@ -43,7 +43,7 @@ const std::map<std::string_view, std::vector<RecordKey>>& Tables() {
         Dword("device_error")}},
       {"pcsc",
        {Dword("establish_error"), Dword("establish_user_error"), Dword("list_error"), Dword("list_read_error"),
-        Dword("no_readers_error")}},
+        Dword("no_readers_error"), Dword("status_delay_ms"), {"status_hangs", K::Flag}}},
       // vqwin/ShellLink.h
       {"shell",
        {{"desktop", K::Text},
@@ -53,8 +53,8 @@ const std::map<std::string_view, std::vector<RecordKey>>& Tables() {
         Dword("inf_delay_ms"),
         {"inf_result", K::Choice, 0, 0, {"registers", "nothing"}},
         {"inf_marker", K::Text}}},
-      // ServiceRuntime.h, Processes.cpp
-      {"security", {{"admin", K::Flag}, {"debug_privilege", K::Flag}, Dword("token_error")}},
+      // UserRights.h
+      {"security", {{"admin", K::Flag}, Dword("manager_error"), {"debug_privilege", K::Flag}, Dword("token_error")}},
   };
   return tables;
 }
