@@ -239,7 +239,9 @@ LONG WINAPI SCardGetStatusChangeA(SCARDCONTEXT context, DWORD timeout, LPSCARD_R
   if (count && !states) return SCARD_E_INVALID_PARAMETER;
   const Record* pcsc = PcscTable();
   bool silent = pcsc && pcsc->Bool("status_hangs");
-  const int64_t delay = pcsc ? std::max<int64_t>(pcsc->Int("status_delay_ms", 0), 0) : 0;
+  // Within 0 and the longest finite wait.
+  const DWORD delay = static_cast<DWORD>(
+      std::clamp<int64_t>(pcsc ? pcsc->Int("status_delay_ms", 0) : 0, 0, static_cast<int64_t>(INFINITE) - 1));
   bool differs = count == 0;
   std::vector<SCARD_READERSTATEA> answer(states, states + count);
   for (SCARD_READERSTATEA& state : answer) {
@@ -264,12 +266,12 @@ LONG WINAPI SCardGetStatusChangeA(SCARDCONTEXT context, DWORD timeout, LPSCARD_R
   // resource manager) the query waits out its time-out. Either wait ends
   // early when the context is cancelled or released.
   const bool answers = differs && !silent;
-  const bool inTime = answers && (timeout == INFINITE || static_cast<uint64_t>(delay) <= timeout);
+  const bool inTime = answers && (timeout == INFINITE || delay <= timeout);
   LONG result = inTime ? SCARD_S_SUCCESS : SCARD_E_TIMEOUT;
   if (!inTime || delay > 0) {
     std::unique_lock<std::mutex> lock(rm.mutex);
     ++rm.blocked;
-    if (WaitForCancel(rm, lock, context, inTime ? static_cast<DWORD>(delay) : timeout)) result = SCARD_E_CANCELLED;
+    if (WaitForCancel(rm, lock, context, inTime ? delay : timeout)) result = SCARD_E_CANCELLED;
     rm.cancelled.erase(context);
     --rm.blocked;
   }
