@@ -195,12 +195,20 @@ TEST(RunHandOver, ServiceWindowComesForwardOnlyOnTheNtFamilyWithoutTheRecommende
       {"start type 0x102 reads 2", System::WinXP, "running", true, 0x102, false},
       {"stopped", System::WinXP, "stopped", false, 2, true},
       {"Windows 98 without the process", System::Win98, "", false, 3, false},
+      // The last 9x-family code (6) against the first NT-family code (7).
+      {"ME, manual start", System::WinMe, "", true, 3, false},
+      {"ME without the process", System::WinMe, "", false, 2, false},
+      {"NT 4.0, manual start", System::WinNT4, "running", true, 3, true},
+      {"NT 4.0, stopped", System::WinNT4, "stopped", false, 2, true},
   };
   for (const HandOverCase& c : cases) {
     RunMachine m;
     m.Use(c.system);
-    if (c.system == System::Win98) m.spec().processes.pop_back();
-    else m.SetService(c.serviceState, c.processListed);
+    if (c.system == System::Win98 || c.system == System::WinMe) {
+      if (!c.processListed) m.spec().processes.pop_back();
+    } else {
+      m.SetService(c.serviceState, c.processListed);
+    }
     m.machine().registry().SetDword("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SCardSvr", "Start",
                                     c.startType);
     m.Run(1);
@@ -269,6 +277,24 @@ TEST(RunStep3, SearchNoticeInTheWindowsLanguage) {
     if (c.langId == 0x0404) {
       EXPECT_EQ(SelfForm->pnlResult->Caption.get().str(), vqwin::FromUtf8("讀卡機已正確安裝"));
     }
+  }
+}
+
+// The INF search reads the first 64 bytes of each file: the driver's name
+// ending at the 64th byte is found, one byte further on it is not.
+TEST(RunStep3, TheInfSearchReadsTheFirst64Bytes) {
+  struct {
+    size_t offset;  // where "VQUSB" begins
+    const char* verdict;
+  } const cases[] = {{59, "PASSED"}, {60, "FAILED"}};
+  for (const auto& c : cases) {
+    RunMachine m;
+    m.Remove("C:\\WINDOWS\\inf\\vqusb.inf");
+    m.PutBytes("C:\\WINDOWS\\inf\\oem3.inf", std::string(c.offset, ';') + "VQUSB\r\n");
+    m.Run(1);
+    const auto lines = m.Lines();
+    const std::string line = std::string("           VQUSB.INF..........................................") + c.verdict;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.offset;
   }
 }
 

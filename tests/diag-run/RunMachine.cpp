@@ -131,8 +131,23 @@ void RunMachine::Use(System system) {
       PutVersioned("C:\\WINDOWS\\system32\\drivers\\vqusb64.sys", "2.1.0.6");
       Remove("C:\\WINDOWS\\system32\\drivers\\vqusb.sys");
       break;
+    case System::Server2003x64:
+      os.major = 5, os.minor = 2, os.build = 3790, os.csdVersion = "Service Pack 2";
+      os.productType = 3, os.suiteMask = 0, os.architecture = 9;
+      PutVersioned("C:\\WINDOWS\\system32\\drivers\\vqusb64.sys", "2.1.0.6");
+      Remove("C:\\WINDOWS\\system32\\drivers\\vqusb.sys");
+      break;
+    case System::Vista:
+      os.major = 6, os.minor = 0, os.build = 6002, os.csdVersion = "Service Pack 2";
+      PutVersioned("C:\\WINDOWS\\system32\\SCardSvr.dll", "6.0.6002.18005");
+      Remove("C:\\WINDOWS\\system32\\SCardSvr.exe");
+      break;
+    case System::Win95B:
+    case System::WinMe:
     case System::Win98: {
       os.platformId = 1, os.major = 4, os.minor = 10, os.build = 2222, os.csdVersion = "";
+      if (system == System::Win95B) os.minor = 0, os.build = 1111, os.csdVersion = " B";
+      if (system == System::WinMe) os.minor = 90, os.build = 3000;
       os.suiteMask = 0, os.productType = 0;
       PutVersioned("C:\\WINDOWS\\SYSTEM\\SCARDSVR.EXE", "5.0.1708.2");
       spec().services.clear();

@@ -18,8 +18,10 @@
 
 namespace diagrun {
 
-// Systems the run tells apart.
-enum class System { WinXP, Win2000, WinNT4, Win98, Win7x64 };
+// Systems the run tells apart, with their OsVersionCode: Windows 95 OSR2
+// (3), 98 (4), ME (6), NT 4.0 (7), 2000 (8), XP (9), Server 2003 x64 (12),
+// Vista 32-bit (13), 7 64-bit (18).
+enum class System { WinXP, Win2000, WinNT4, Win98, Win7x64, Win95B, WinMe, Server2003x64, Vista };
 
 struct ReaderSpec {
   ReaderSpec(std::string name_, std::string card_ = "t1",

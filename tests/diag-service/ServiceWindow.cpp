@@ -44,8 +44,21 @@ void ScmMachine::Use(System system) {
       os.major = 4, os.minor = 0, os.build = 1381, os.csdVersion = "Service Pack 6";
       os.suiteMask = 0;
       break;
+    case System::Win2000:
+      os.major = 5, os.minor = 0, os.build = 2195, os.csdVersion = "Service Pack 4";
+      break;
+    case System::Server2003x64:
+      os.major = 5, os.minor = 2, os.build = 3790, os.csdVersion = "Service Pack 2";
+      os.productType = 3, os.architecture = 9;
+      break;
+    case System::VistaX64:
+      os.major = 6, os.minor = 0, os.build = 6002, os.csdVersion = "Service Pack 2";
+      os.architecture = 9;
+      break;
+    case System::WinMe:
     case System::Win98: {
       os.platformId = 1, os.major = 4, os.minor = 10, os.build = 2222, os.csdVersion = "";
+      if (system == System::WinMe) os.minor = 90, os.build = 3000;
       os.suiteMask = 0, os.productType = 0;
       spec().services.clear();
       spec().processes.clear();

@@ -24,7 +24,9 @@
 
 namespace scmtest {
 
-enum class System { WinXP, Win7x64, WinNT4, Win98 };
+// With their OsVersionCode: 98 (4), ME (6), NT 4.0 (7), 2000 (8), XP (9),
+// Server 2003 x64 (12), Vista x64 (14), 7 x64 (18).
+enum class System { WinXP, Win7x64, WinNT4, Win98, WinMe, Win2000, Server2003x64, VistaX64 };
 
 struct InfoLine {
   std::string text;

@@ -63,10 +63,15 @@ TEST_F(Window, WidthFollowsTheProcessor) {
   struct {
     WORD architecture;  // native PROCESSOR_ARCHITECTURE_*
     int width;
-  } const cases[] = {{0, 808}, {9, 505}, {6, 505}, {5, 808}};
+    vqwin::VersionQuery query = vqwin::VersionQuery::Extended;
+  } const cases[] = {{0, 808}, {9, 505}, {6, 505}, {5, 808},
+                     // No version answer: processor code 22 keeps the form's own
+                     // width, its 800-pixel client area and the dialog border.
+                     {9, 806, vqwin::VersionQuery::None}};
   for (const auto& c : cases) {
     vcl::ResetApplication();
     spec().os.architecture = c.architecture;
+    spec().os.versionQuery = c.query;
     Create();
     EXPECT_EQ(frmSCM->Width, c.width) << c.architecture;
     EXPECT_EQ(frmSCM->Left, (1024 - c.width) / 2) << c.architecture;

@@ -58,17 +58,36 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{"Nt4OtherValueWaits", kNt4, kScardSvr, "ImagePath", "x", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Installer, AcceptClearsEarlierMarkersSoOnlyThePackageEndsTheWait) {
+// Accept clears the marker an earlier installation left, so that only the
+// package's own registration ends the wait: in RunServices (and Run) on
+// Windows 98 and ME, the service's ObjectName on NT 4.0, each leaving the
+// other family's values alone.
+struct AcceptCase {
+  const char* name;
+  std::string os;
+  bool nineX;
+};
+
+void PrintTo(const AcceptCase& c, std::ostream* os) { *os << c.name; }
+
+class AcceptMarkers : public Installer, public ::testing::WithParamInterface<AcceptCase> {};
+
+TEST_P(AcceptMarkers, EarlierMarkersClearedSoOnlyThePackageEndsTheWait) {
+  const bool nineX = GetParam().nineX;
   Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kRunServices +
            "]\n\"SCardSvr\"=\"C:\\\\WINDOWS\\\\SYSTEM\\\\SCardSvr.exe\"\n\"Vqscmon\"=\"x\"\n");
   Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kRun + "]\n\"SCardSvr\"=\"y\"\n");
-  Machine(kWin98, kEnglish, kSilentPackage);
+  Registry(std::string("[HKEY_LOCAL_MACHINE\\") + kScardSvr + "]\n\"ObjectName\"=\"LocalSystem\"\n");
+  Machine(GetParam().os, kEnglish, kSilentPackage);
   Create();
   Run("click lblYes\nwait 1500\nkey LicenseForm a\nwait 60000\n");
-  EXPECT_EQ(RegString(kRunServices, "SCardSvr"), std::nullopt);
-  EXPECT_EQ(RegString(kRunServices, "Vqscmon"), std::nullopt);
-  EXPECT_EQ(RegString(kRun, "SCardSvr"), std::nullopt);
-  EXPECT_EQ(RegString(kRun, "Vqscmon"), "C:\\WINDOWS\\SYSTEM\\Vqscmon.exe");
+  using Value = std::optional<std::string>;
+  const Value gone;
+  EXPECT_EQ(RegString(kRunServices, "SCardSvr"), nineX ? gone : Value("C:\\WINDOWS\\SYSTEM\\SCardSvr.exe"));
+  EXPECT_EQ(RegString(kRunServices, "Vqscmon"), nineX ? gone : Value("x"));
+  EXPECT_EQ(RegString(kRun, "SCardSvr"), nineX ? gone : Value("y"));
+  EXPECT_EQ(RegString(kRun, "Vqscmon"), nineX ? Value("C:\\WINDOWS\\SYSTEM\\Vqscmon.exe") : gone);
+  EXPECT_EQ(RegString(kScardSvr, "ObjectName"), nineX ? Value("LocalSystem") : gone);
   EXPECT_EQ(vqwin::StartedPrograms().size(), 1u);
   // Still waiting a minute later: no time limit.
   EXPECT_TRUE(LicenseForm->CheckTimer->Enabled);
@@ -76,6 +95,11 @@ TEST_F(Installer, AcceptClearsEarlierMarkersSoOnlyThePackageEndsTheWait) {
   EXPECT_FALSE(SetupForm->lblYes->Enabled);
   EXPECT_EQ(vqwin::RestartRequests(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Windows, AcceptMarkers,
+                         ::testing::Values(AcceptCase{"Win98", kWin98, true}, AcceptCase{"WinMe", kWinMe, true},
+                                           AcceptCase{"Nt4", kNt4, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Installer, PackageRegistersAfterTheMachinesDelay) {
   Machine(kWin98, kEnglish, "[shell]\ninf_delay_ms = 5000\n");
