@@ -127,7 +127,7 @@ TEST_F(Apply, RefreshIntervalTexts) {
     unsigned interval;
     bool error;
   } const cases[] = {{"250", 250, false}, {"0", 250, false}, {"-5", 250, false}, {"", 250, false},
-                     {"1x", 250, true},   {"7000", 7000, false}};
+                     {"1x", 250, true},   {"7000", 7000, false}, {"1", 1, false}};
   for (const auto& c : cases) {
     vcl::CurrentDialogScript().Clear();
     ASSERT_EQ(vcl::UserType(frmSCM->edt_RefreshTime, c.text), "");
