@@ -149,6 +149,42 @@ def ce_ioctl():
     write("ce-ioctl", "transmit-wtx-without-end", bytes([6, 0]) + power + protocol + call(TRANSMIT, 0, apdu, 300, t1(0xC3, b"\x01") + repeat(255)))
 
 
+def ce_attach():
+    # endpoint records, flags, moment, bulk-write statuses, interrupt notices,
+    # I/O control calls, then the reader's answers
+    def seed(endpoints=b"\0", flags=0, moment=0, writes=b"", notices=(), calls=(), answers=b""):
+        return (endpoints + bytes([flags, moment, len(writes)]) + writes + bytes([len(notices)]) +
+                b"".join(bytes([status]) + n for status, n in notices) + bytes([len(calls)]) +
+                b"".join(bytes([code, len(inp)]) + inp + bytes([out // 2]) for code, inp, out in calls) + answers)
+
+    POWER, GET_ATTR, TRANSMIT, SET_PROTOCOL, GET_STATE, IS_PRESENT, INFO_ = 0, 1, 3, 4, 5, 6, 11
+    PULLED, HERE_, ELSEWHERE = 0, 1 << 3, 2 << 3
+    attach = frame(0x60, INFO) + SLOT_OK
+    inserted = [(0, b"\x50\x01")]
+    calls = [(GET_STATE, b"", 4), (GET_ATTR, bytes([0, 0, 0, 0]), 64), (POWER, u32le(1), 64),
+             (SET_PROTOCOL, u32le(2), 4), (TRANSMIT, u32le(2) + u32le(8) + b"\x00\xA4\x04\x00\x02\x3F\x00", 300)]
+    use = power_on(ATR_T1) + frame(0x80, b"\xFF\x11\x11\xFF") + frame(0x81) + t1(0x00, b"\x90\x00")
+    write("ce-attach", "attach-open-calls-unplug", seed(notices=inserted, calls=calls, answers=attach + use))
+    # Gone at each call of the attach: three pipes, the reader information
+    # (write, read), the power-off (write, read), the registration, the
+    # card-status thread's first read.
+    for name, how in [("pulled", PULLED), ("unplugged", HERE_), ("unplugged-elsewhere", ELSEWHERE)]:
+        for moment in range(1, 10):
+            write("ce-attach", "%s-at-call-%d" % (name, moment), seed(flags=how, moment=moment, answers=attach))
+    write("ce-attach", "pulled-during-calls", seed(flags=ELSEWHERE, moment=12, notices=inserted, calls=calls, answers=attach + use))
+    write("ce-attach", "gone-at-a-notice", seed(notices=[(0, b"\x50\x01"), (0, b"\x50\x00"), (5, b"\x00\x00")],
+                                                calls=[(IS_PRESENT, b"", 0), (GET_STATE, b"", 4)], answers=attach))
+    two = bytes([2, 0x81, 2, 0x02, 2])
+    write("ce-attach", "no-interrupt-endpoint", seed(endpoints=two, answers=attach))
+    write("ce-attach", "endpoints-in-another-order", seed(endpoints=bytes([3, 0x83, 3, 0x02, 2, 0x81, 2]), flags=1, answers=attach))
+    write("ce-attach", "bulk-out-as-fourth-endpoint", seed(endpoints=bytes([4, 0x81, 3, 0x82, 2, 0x83, 3, 0x01, 2]), answers=attach))
+    write("ce-attach", "mute-reader", seed(answers=timeout() + timeout()))
+    write("ce-attach", "gone-during-information", seed(answers=unplug()))
+    write("ce-attach", "wrong-information-type", seed(answers=frame(0x81, INFO) + SLOT_OK))
+    write("ce-attach", "write-stalls-then-gone", seed(writes=bytes([4, 5]), answers=attach))
+    write("ce-attach", "no-name-refused-introduction", seed(flags=2 | 4, calls=calls[:2], answers=attach))
+
+
 def mac_ifdh():
     def answers(a, crc=0):
         return word(len(a)) + a + bytes([crc])
@@ -181,11 +217,12 @@ def win32():
 
 
 if __name__ == "__main__":
-    for target in ["engine-frame", "engine-t1", "engine-atr", "ce-ioctl", "mac-ifdh", "win32-machine", "win32-registry"]:
+    for target in ["engine-frame", "engine-t1", "engine-atr", "ce-ioctl", "ce-attach", "mac-ifdh", "win32-machine", "win32-registry"]:
         shutil.rmtree(os.path.join(HERE, target, "corpus"), ignore_errors=True)
     engine_frame()
     engine_t1()
     engine_atr()
     ce_ioctl()
+    ce_attach()
     mac_ifdh()
     win32()

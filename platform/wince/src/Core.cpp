@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "Threads.h"
 #include "vqce/Clock.h"
 #include "vqce/Failures.h"
 
@@ -49,6 +50,8 @@ std::list<Waiter*>& Waiters() {
 }
 
 struct Thread : KernelObject {
+  LPTHREAD_START_ROUTINE start = nullptr;
+  LPVOID parameter = nullptr;
   bool suspended = false;
   bool done = false;
   DWORD exitCode = STILL_ACTIVE;
@@ -67,6 +70,29 @@ bool Take(std::atomic<int>& counter) {
     if (counter.compare_exchange_weak(n, n - 1)) return true;
   }
   return false;
+}
+
+// A thread made by CreateThread, on a thread of the pool.
+void RunThread(void* arg) {
+  auto* self = static_cast<std::shared_ptr<Thread>*>(arg);
+  Thread& thread = **self;
+  t_threadId = thread.id;
+  t_lastError = 0;
+  {
+    std::unique_lock<std::mutex> lock(WaitMutex());
+    WaitCv().wait(lock, [&] { return !thread.suspended; });
+  }
+  const DWORD code = thread.start(thread.parameter);
+  t_threadId = 0;
+  {
+    std::lock_guard<std::mutex> lock(WaitMutex());
+    thread.done = true;
+    thread.exitCode = code;
+    // Let go of the object before anyone sees the thread end, so that
+    // whoever closes the handle after the wait frees it.
+    delete self;
+  }
+  WaitCv().notify_all();
 }
 
 }  // namespace
@@ -303,22 +329,13 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE lpStar
   auto thread = std::make_shared<Thread>();
   thread->suspended = (dwCreationFlags & CREATE_SUSPENDED) != 0;
   thread->id = g_nextThreadId.fetch_add(1);
-  try {
-    std::thread([thread, lpStartAddress, lpParameter] {
-      t_threadId = thread->id;
-      {
-        std::unique_lock<std::mutex> lock(WaitMutex());
-        WaitCv().wait(lock, [&] { return !thread->suspended; });
-      }
-      const DWORD code = lpStartAddress(lpParameter);
-      {
-        std::lock_guard<std::mutex> lock(WaitMutex());
-        thread->done = true;
-        thread->exitCode = code;
-      }
-      WaitCv().notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
+  thread->start = lpStartAddress;
+  thread->parameter = lpParameter;
+  // The running thread's own hold on its object, let go as it ends.
+  auto* self = new std::shared_ptr<Thread>(thread);
+  const bool started = vqce::detail::StartThread(&RunThread, self);
+  if (!started) delete self;
+  if (!started) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return NULL;
   }

@@ -5,6 +5,7 @@
 // has returned.
 #include <algorithm>
 
+#include "Threads.h"
 #include "UsbHostState.h"
 #include "vqce/Registry.h"
 
@@ -17,8 +18,11 @@ void Detach(const std::shared_ptr<Device>& d) {
   LPDEVICE_NOTIFY_ROUTINE notify = nullptr;
   LPVOID param = nullptr;
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock(d->mutex);
     d->notifyThread = std::this_thread::get_id();
+    // The transfers that failed as the device went complete first; their
+    // routines run here rather than wait for the device's thread.
+    RunQueued(*d, lock);
     if (d->client) {
       notify = d->notify;
       param = d->notifyParam;
@@ -27,11 +31,16 @@ void Detach(const std::shared_ptr<Device>& d) {
   d->link->SetWakeup(nullptr);
   if (notify) notify(param, USB_CLOSE_DEVICE, nullptr, nullptr, nullptr, nullptr);
   {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    // From now on no completion routine runs: those still queued belong to
+    // transfers the client left open. The device's thread ends (after a
+    // routine it is running).
+    std::unique_lock<std::mutex> lock(d->mutex);
     d->stop = true;
+    for (Transfer* t : d->callbacks) t->callback = Transfer::Done;
+    d->callbacks.clear();
     d->cv.notify_all();
+    d->cv.wait(lock, [&] { return d->workerDone; });
   }
-  d->worker.join();
   if (d->client) FreeLibrary(d->client);
   {
     std::lock_guard<std::mutex> lock(H().mutex);
@@ -41,6 +50,13 @@ void Detach(const std::shared_ptr<Device>& d) {
   d->removed = true;
   d->notifyThread = {};
   d->cv.notify_all();
+}
+
+// A detach on a thread of its own; `arg` is a new std::shared_ptr<Device>.
+void DetachOnItsOwn(void* arg) {
+  auto* hold = static_cast<std::shared_ptr<Device>*>(arg);
+  Detach(*hold);
+  delete hold;
 }
 
 // Under d.mutex: the device goes now, on the calling thread, when nothing
@@ -232,7 +248,13 @@ void MarkGone(const std::shared_ptr<Device>& d) {
   }
   // The caller may be the device's own thread, or hold the device's lock
   // deep inside a client's call: the notice comes from a thread of its own.
-  if (TakeDetach(*d)) std::thread([d] { Detach(d); }).detach();
+  if (TakeDetach(*d)) {
+    auto* hold = new std::shared_ptr<Device>(d);
+    if (!vqce::detail::StartThread(&DetachOnItsOwn, hold)) {
+      delete hold;
+      d->detaching = false;  // the next Unplug takes it away
+    }
+  }
 }
 
 }  // namespace vqce::usb::detail
@@ -265,10 +287,11 @@ PlugResult Plug(std::shared_ptr<vqsim::UsbLink> link, DeviceOptions options) {
     }
   });
   // The device's thread runs before anyone can take the device away.
-  {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->worker = std::thread(Worker, d);
-    d->workerThread = d->worker.get_id();
+  auto* hold = new std::shared_ptr<Device>(d);
+  if (!vqce::detail::StartThread(&Worker, hold)) {
+    delete hold;
+    d->link->SetWakeup(nullptr);
+    return {};
   }
   {
     std::lock_guard<std::mutex> lock(H().mutex);

@@ -65,7 +65,8 @@ struct Device {
   bool gone = false;
   bool detaching = false;
   bool removed = false;
-  bool stop = false;  // the worker ends
+  bool stop = false;  // the worker ends; no completion routine starts any more
+  bool workerDone = false;
   std::thread::id attachThread, workerThread, notifyThread;
   std::set<Pipe*> pipes;
   std::set<Transfer*> transfers;
@@ -75,7 +76,6 @@ struct Device {
   LPVOID notifyParam = nullptr;
   Stall stall[kEndpoints] = {Stall::None, Stall::None, Stall::None};
   size_t issued[kEndpoints] = {0, 0, 0};
-  std::thread worker;
 };
 
 struct Host {
@@ -111,8 +111,13 @@ void FailEndpoint(Device& d, int kind, DWORD error);
 void FailPending(Device& d);
 
 // The device's thread: tries pending IN transfers and runs completion
-// routines, until the device's stop is set.
-void Worker(std::shared_ptr<Device> d);
+// routines, until the device's stop is set; then it lets go of the device
+// and sets workerDone.
+// `arg` is a new std::shared_ptr<Device> that the worker deletes.
+void Worker(void* arg);
+// Under lock (of d.mutex): runs the completion routines queued so far on the
+// calling thread, without the lock while each runs.
+void RunQueued(Device& d, std::unique_lock<std::mutex>& lock);
 
 // The function table's pipe and transfer calls.
 USB_PIPE OpenPipe(USB_HANDLE h, LPCUSB_ENDPOINT_DESCRIPTOR ep);

@@ -195,9 +195,12 @@ void FailPending(Device& d) {
   }
 }
 
-void Worker(std::shared_ptr<Device> device) {
+void Worker(void* arg) {
+  auto* hold = static_cast<std::shared_ptr<Device>*>(arg);
+  const std::shared_ptr<Device>& device = *hold;
   Device* d = device.get();
   std::unique_lock<std::mutex> lock(d->mutex);
+  d->workerThread = std::this_thread::get_id();
   while (!d->stop) {
     if (!d->callbacks.empty()) {
       Transfer* t = d->callbacks.front();
@@ -245,6 +248,21 @@ void Worker(std::shared_ptr<Device> device) {
   // what is still queued belongs to transfers the client left open.
   for (Transfer* t : d->callbacks) t->callback = Transfer::Done;
   d->callbacks.clear();
+  d->workerThread = {};
+  // Whoever stopped the worker holds the device until it sees workerDone.
+  lock.unlock();
+  delete hold;
+  std::lock_guard<std::mutex> relock(d->mutex);
+  d->workerDone = true;
+  d->cv.notify_all();
+}
+
+void RunQueued(Device& d, std::unique_lock<std::mutex>& lock) {
+  while (!d.callbacks.empty() && !d.stop) {
+    Transfer* t = d.callbacks.front();
+    d.callbacks.pop_front();
+    RunRoutine(d, t, lock);
+  }
 }
 
 // ---- the function table's pipe and transfer calls
