@@ -183,6 +183,10 @@ def ce_attach():
     write("ce-attach", "wrong-information-type", seed(answers=frame(0x81, INFO) + SLOT_OK))
     write("ce-attach", "write-stalls-then-gone", seed(writes=bytes([4, 5]), answers=attach))
     write("ce-attach", "no-name-refused-introduction", seed(flags=2 | 4, calls=calls[:2], answers=attach))
+    write("ce-attach", "block-allocation-fails", seed(flags=0x20, answers=attach))
+    write("ce-attach", "card-status-thread-fails", seed(flags=0x40, answers=attach))
+    write("ce-attach", "event-creation-fails", seed(flags=0x80, answers=attach))
+    write("ce-attach", "second-open-refused", seed(moment=0x20, calls=calls[:1], answers=attach))
 
 
 def mac_ifdh():

@@ -6,11 +6,13 @@
 // it goes away come from the input. Afterwards nothing of it may be left.
 //
 // Input: endpoint records (a count, then address and attributes each; count
-// 0: the reader's own three), flags, the moment it goes away (the n-th call
-// the driver makes on the USB host: a pipe opened, a transfer issued, the
-// close notice registered; 0: only at the end) and how, the bulk-write
-// statuses, the interrupt notices, the I/O control calls, then the reader's
-// bulk-in answers (see QueueAnswers).
+// 0: the reader's own three), flags (interface handed over, introduction
+// refused, no device name, how the reader goes away, the system out of
+// memory, threads or events for the attach), the moment it goes away (the
+// n-th call the driver makes on the USB host: a pipe opened, a transfer
+// issued, the close notice registered; 0: only at the end) and whether a
+// second open is tried, the bulk-write statuses, the interrupt notices, the
+// I/O control calls, then the reader's bulk-in answers (see QueueAnswers).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -286,11 +288,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::lock_guard<std::mutex> lock(g_moment.mutex);
     g_moment.at = moment % 32;
     g_moment.calls = 0;
-    g_moment.how = static_cast<Away>((flags >> 3) % 3);
+    g_moment.how = static_cast<Away>((flags >> 3 & 3) % 3);
     g_moment.attachThread = std::this_thread::get_id();
     g_moment.link = link.get();
   }
+  if (flags & 0x20) vqce::failures::FailNextAllocations(1);        // the device block
+  if (flags & 0x40) vqce::failures::FailNextThreadCreations(1);    // the card-status thread
+  if (flags & 0x80) vqce::failures::FailNextEventCreations(1 + (moment >> 6 & 1));
   const auto plugged = vqce::usb::Plug(link, options);
+  vqce::failures::Reset();
   {
     std::lock_guard<std::mutex> lock(g_moment.mutex);
     g_moment.attachThread = {};  // the calls below are a caller's
@@ -302,6 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const DWORD_PTR context = devices.front().context;
     const DWORD_PTR h = VQU_Open(context, 0, 0);
     if (verbose) std::fprintf(stderr, "open: %s\n", h ? "ok" : "failed");
+    if ((moment & 0x20) && VQU_Open(context, 0, 0) != 0) __builtin_trap();  // one open at a time
     for (auto& c : calls) {
       std::vector<uint8_t> output(c.outSize ? c.outSize : 1, 0xA5);
       DWORD returned = 0xDEADBEEF;
