@@ -147,8 +147,18 @@ void SaveLinesToFile(TStrings *lines, const AnsiString &fileName)
     if (result != Written)
         throw EFCreateError(CreateErrorText(fileName));
 
-    // The earlier file steps aside under a name of the save's own until the
-    // new one stands in its place.
+    // The new file takes the earlier one's place in one step, so that the
+    // earlier file stays where it is when that fails.
+    if (MoveFileExA(scratch.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+        DeleteFileA(scratch.c_str());
+        throw EFCreateError(CreateErrorText(fileName));
+    }
+
+    // Windows 95, 98 and ME replace no file in one step: the earlier file
+    // steps aside under a name of the save's own until the new one stands in
+    // its place.
     AnsiString backup;
     if (exists) {
         bool moved = false;
@@ -166,9 +176,11 @@ void SaveLinesToFile(TStrings *lines, const AnsiString &fileName)
         }
     }
     if (!MoveFileA(scratch.c_str(), fileName.c_str())) {
-        if (exists)
-            MoveFileA(backup.c_str(), fileName.c_str());
         DeleteFileA(scratch.c_str());
+        // The earlier file goes back under its name; if even that fails, the
+        // message tells where it is.
+        if (exists && !MoveFileA(backup.c_str(), fileName.c_str()))
+            throw EFCreateError(CreateErrorText(fileName) + ". The earlier file is kept as " + backup);
         throw EFCreateError(CreateErrorText(fileName));
     }
     if (exists)

@@ -170,6 +170,54 @@ TEST_F(LogWindow, FailedSaveShowsTheFileErrorAndKeepsTheOldFile) {
   }
 }
 
+// When the new file can't take the earlier one's place, the earlier file is
+// kept: on the NT family in place (the new file replaces it in one step); on
+// Windows 98, which must move it aside first, it goes back under its name, and
+// where even that fails the message names the file that now holds it.
+TEST_F(LogWindow, AFailedReplaceKeepsTheEarlierFile) {
+  const std::string target = "C:\\Logs\\diag.log";
+  const struct {
+    const char* label;
+    DWORD platform, major, minor;
+    bool fails;
+  } cases[] = {
+      {"XP, the move fails", 2, 5, 1, true},
+      {"98, the move and the move back fail", 1, 4, 10, true},
+      {"XP", 2, 5, 1, false},
+      {"98", 1, 4, 10, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    vcl::ResetApplication();
+    spec().os.platformId = c.platform;
+    spec().os.major = c.major;
+    spec().os.minor = c.minor;
+    Put(target, "previous report\r\n");
+    if (c.fails) spec().fileFailures = {{target, "move", ERROR_ACCESS_DENIED}};
+    Create();
+    SetReport({"new report"});
+    Save(target);
+    spec().fileFailures.clear();
+    const std::vector<std::string> names = Names("C:\\Logs");
+    ASSERT_EQ(names.size(), 1u) << ::testing::PrintToString(names);
+    const std::vector<vcl::DialogRecord> boxes = MessageBoxes();
+    if (!c.fails) {
+      EXPECT_TRUE(boxes.empty());
+      EXPECT_EQ(Read(target), "new report\r\n");
+    } else if (c.platform == 2) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, "Cannot create file C:\\Logs\\diag.log.");
+      EXPECT_EQ(Read(target), "previous report\r\n");
+    } else {
+      const std::string kept = "C:\\Logs\\" + names[0];
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, "Cannot create file C:\\Logs\\diag.log. The earlier file is kept as " + kept + ".");
+      EXPECT_EQ(Read(kept), "previous report\r\n");
+    }
+    for (const std::string& name : names) DeleteFileA(("C:\\Logs\\" + name).c_str());
+  }
+}
+
 // The save's scratch files have names of its own: files of the user's that
 // look like a save's leftovers are not touched, and the save leaves nothing
 // of its own behind. A one-character name has one-digit scratch names: all

@@ -219,6 +219,38 @@ TEST_F(Files, CopyMoveAndDeleteReportWhatStopsThem) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// A replacing move puts the file in the other's place in one step; what
+// stops it leaves both files as they were. Windows 98 has no such move.
+TEST_F(Files, AReplacingMoveReplacesInOneStepOrNotAtAll) {
+  ASSERT_TRUE(WriteWhole("C:\\new.log", "new"));
+  ASSERT_TRUE(WriteWhole("C:\\old.log", "old"));
+  EXPECT_FALSE(MoveFileExA("C:\\new.log", "C:\\old.log", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+  SetFileAttributesA("C:\\old.log", FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(MoveFileExA("C:\\new.log", "C:\\old.log", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  SetFileAttributesA("C:\\old.log", FILE_ATTRIBUTE_NORMAL);
+  HANDLE h = CreateFileA("C:\\old.log", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileExA("C:\\new.log", "C:\\old.log", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(h);
+  EXPECT_EQ(ReadWhole("C:\\old.log"), "old");
+  EXPECT_EQ(ReadWhole("C:\\new.log"), "new");
+
+  vqwin::CurrentMachine().spec().os.platformId = VER_PLATFORM_WIN32_WINDOWS;
+  EXPECT_FALSE(MoveFileExA("C:\\new.log", "C:\\old.log", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+  vqwin::CurrentMachine().spec().os.platformId = VER_PLATFORM_WIN32_NT;
+
+  EXPECT_TRUE(MoveFileExA("C:\\new.log", "C:\\old.log", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadWhole("C:\\old.log"), "new");
+  EXPECT_EQ(GetFileAttributesA("C:\\new.log"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(MoveFileExA("C:\\old.log", "C:\\fresh.log", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadWhole("C:\\fresh.log"), "new");
+}
+
 TEST(FilesScripted, MachineCanScriptDiskFullAndSharingViolations) {
   vqwin::ScratchMachine scratch;
   scratch.AppendToml(R"(

@@ -537,6 +537,31 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
   return TRUE;
 }
 
+// A file moved over an existing one replaces it in one step (the host's
+// rename), so a move that fails leaves the earlier file as it was.
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (CurrentMachine().spec().os.Is9x()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
+  if (dwFlags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return MoveFileA(lpExistingFileName, lpNewFileName);
+  FileSystem& files = CurrentMachine().files();
+  const ResolvedPath src = files.Resolve(lpExistingFileName);
+  if (!src.exists) return Fail(MissingError(src));
+  const ResolvedPath dst = files.Resolve(lpNewFileName);
+  if (dst.error == ERROR_INVALID_NAME) return Fail(ERROR_INVALID_NAME);
+  if (DWORD scripted = files.ScriptedFailure("move", dst.windowsPath)) return Fail(scripted);
+  if (!dst.exists) return MoveFileA(lpExistingFileName, lpNewFileName);
+  if (IsDir(src) || IsDir(dst) || (files.Attributes(dst) & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+  if (Collides(src.hostPath.string(), 0, 0, true) || Collides(dst.hostPath.string(), 0, 0, true))
+    return Fail(ERROR_SHARING_VIOLATION);
+  std::error_code ec;
+  fs::rename(src.hostPath, dst.hostPath, ec);
+  if (ec) return Fail(ErrnoToWin32(ec.value()));
+  files.MoveAttributes(src, dst);
+  return TRUE;
+}
+
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   FileSystem& files = CurrentMachine().files();
