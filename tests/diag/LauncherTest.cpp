@@ -199,6 +199,8 @@ TEST(Launcher, MachineRecordsAreCheckedLikeTables) {
       {"[shell]\ninf_result = \"registered\"\n", 6, "[shell].inf_result must be \"registers\" or \"nothing\""},
       {"[shell]\ninf_delay_ms = -1\n", 6, "[shell].inf_delay_ms must be between 0 and"},
       {"[security]\nadmin = 0\n", 6, "[security].admin must be true or false"},
+      {"[functions]\nabsent = [\"GetNativeSystemInf\"]\n", 6, "[functions].absent: \"GetNativeSystemInf\" is no"},
+      {"[functions]\npresent = [\"psapi\"]\n", 6, "[functions].present: \"psapi\" is no"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.record);
@@ -220,7 +222,8 @@ TEST(Launcher, MachineRecordsAreCheckedLikeTables) {
       << os
       << "[[services]]\nname = \"SCardSvr\"\nstate = \"Start_Pending\"\nstart_ms = -1\nwait_hint = 4294967295\n"
          "depends = []\n[[readers]]\nname = \"R 0\"\ncard = true\natr = \"3B8F 80\"\n[[readers]]\nname = \"R 1\"\n"
-         "card = \"T1\"\natr = \"\"\n[shell]\ninf_delay_ms = 0\n[security]\nadmin = false\n";
+         "card = \"T1\"\natr = \"\"\n[shell]\ninf_delay_ms = 0\n[security]\nadmin = false\n"
+         "[functions]\nabsent = [\"PSAPI.DLL\", \"GetNativeSystemInfo\"]\npresent = [\"Process32Next\"]\n";
   Result r = Launch("--machine " + dir.string() + " --dump SelfForm");
   EXPECT_EQ(r.status, 0) << r.out;
   std::filesystem::remove_all(dir);

@@ -8,6 +8,7 @@
 #include "RecordKeys.h"
 #include "Text.h"
 #include "vqwin/CodePage.h"
+#include "vqwin/Exports.h"
 #include "vqwin/PeWriter.h"
 
 namespace vqwin {
@@ -354,8 +355,14 @@ MachineSpec ParseMachineToml(const std::string& text, const std::string& fileNam
       const auto& t = r.Table(node, key);
       r.Only(t, "[functions]", {"absent", "present"});
       auto norm = [](const std::string& n) { return StartsWithNoCase(n.size() > 4 ? n.substr(n.size() - 4) : "", ".dll") ? Lower(n) : n; };
-      for (const auto& n : r.StrList(t, "absent", "[functions]")) spec.absent.insert(norm(n));
-      for (const auto& n : r.StrList(t, "present", "[functions]")) spec.present.insert(norm(n));
+      for (const char* list : {"absent", "present"}) {
+        for (const auto& n : r.StrList(t, list, "[functions]")) {
+          if (!IsOptionalName(n))
+            r.Fail(*t.get(list), "[functions]." + std::string(list) + ": \"" + n +
+                                     "\" is no function that programs look up, nor a module");
+          (std::string(list) == "absent" ? spec.absent : spec.present).insert(norm(n));
+        }
+      }
     } else if (key == "file_failures") {
       for (const auto& item : r.TableArray(node, key)) {
         const auto& t = *item.as_table();

@@ -26,6 +26,15 @@ const char* const kKnown[] = {"kernel32.dll", "ntdll.dll",   "user32.dll",   "gd
                               "version.dll",  "shell32.dll", "ole32.dll",    "oleaut32.dll", "psapi.dll",
                               "winscard.dll", "setupapi.dll", "comctl32.dll", "shlwapi.dll"};
 
+// Functions that programs may look up at run time, and so a machine may lack
+// or have ([functions]): the exports registered with VQWIN_EXPORT and the
+// functions whose presence depends on the Windows version (Machine.cpp).
+const char* const kLookedUp[] = {
+    "GetNativeSystemInfo", "GetProductInfo", "GetSystemInfo", "GetVersionExA", "IsWow64Process",
+    "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection", "QueryServiceStatusEx",
+    "EnumServicesStatusExA", "EnumProcesses", "EnumProcessModules", "EnumProcessModulesEx", "GetModuleBaseNameA",
+    "GetModuleFileNameExA", "CreateToolhelp32Snapshot", "Process32First", "Process32Next"};
+
 std::map<std::string, int>& LoadCounts() {
   static std::map<std::string, int> counts;
   return counts;
@@ -84,6 +93,17 @@ FARPROC FindExport(const std::string& module, const std::string& name) {
   if (m == Exports().end()) return nullptr;
   auto f = m->second.find(name);
   return f == m->second.end() ? nullptr : f->second;
+}
+
+bool IsOptionalName(const std::string& name) {
+  for (const char* k : kKnown)
+    if (EqualNoCase(name, k)) return true;
+  for (const char* f : kLookedUp)
+    if (name == f) return true;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (const auto& [module, functions] : Exports())
+    if (functions.count(name)) return true;
+  return false;
 }
 
 HMODULE ProgramModule() { return reinterpret_cast<HMODULE>(kProgramHandle); }

@@ -13,6 +13,9 @@ namespace vqwin {
 
 void RegisterExport(const std::string& module, const std::string& name, FARPROC function);
 FARPROC FindExport(const std::string& module, const std::string& name);
+// Whether a machine's [functions] may name `name`: a module that LoadLibraryA
+// can find ("psapi.dll") or a function that programs look up at run time.
+bool IsOptionalName(const std::string& name);
 // "KERNEL32.DLL", "kernel32" -> "kernel32.dll".
 std::string ModuleFileName(const std::string& module);
 
