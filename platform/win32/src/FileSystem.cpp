@@ -12,6 +12,7 @@
 #include "FolderListings.h"
 #include "Text.h"
 #include "vqwin/CodePage.h"
+#include "vqwin/HostFiles.h"
 #include "vqwin/Machine.h"
 
 namespace fs = std::filesystem;
@@ -364,9 +365,13 @@ DWORD FileSystem::ScriptedFailure(std::string_view op, const std::string& window
   return 0;
 }
 
-void FileSystem::WriteBytes(std::string_view path, const std::string& bytes) {
+bool FileSystem::WriteBytes(std::string_view path, const std::string& bytes, std::string* reason) {
   ResolvedPath r = ResolveNative(path);
-  if (r.hostPath.empty()) return;
+  std::string why;
+  if (r.hostPath.empty()) {
+    if (reason) *reason = "not a path on the machine";
+    return false;
+  }
   // Make the missing folders, reusing those that exist in another case.
   const auto parts = SplitWindowsPath(r.windowsPath.substr(3), CodePageOf(machine_));
   std::string partial = r.windowsPath.substr(0, 2);
@@ -378,12 +383,25 @@ void FileSystem::WriteBytes(std::string_view path, const std::string& bytes) {
     if (!dir.exists) fs::create_directory(dir.hostPath, ec);
   }
   r = ResolveNative(path);
-  std::ofstream out(r.hostPath, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!r.parentExists) {
+    if (reason) *reason = "cannot make the folder that holds " + r.hostPath.string();
+    return false;
+  }
+  if (!WriteWholeFile(r.hostPath, bytes, why)) {
+    if (reason) *reason = why;
+    return false;
+  }
+  return true;
 }
 
 void FileSystem::LoadAttributes() {
-  std::ifstream in(machine_.folder() / "attributes.txt");
+  const fs::path file = machine_.folder() / "attributes.txt";
+  std::error_code ec;
+  if (!fs::exists(file, ec) && !ec) return;
+  std::string bytes, reason;
+  if (!ReadWholeFile(file, bytes, reason))
+    throw MachineError(file.string(), 0, reason, kExitMachineMissing);
+  std::istringstream in(bytes);
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
@@ -401,9 +419,8 @@ void FileSystem::LoadAttributes() {
 
 void FileSystem::SaveAttributes() const {
   const fs::path file = machine_.folder() / "attributes.txt";
-  std::error_code ec;
   if (attributes_.empty()) {
-    fs::remove(file, ec);
+    machine_.RemoveFile(file);
     return;
   }
   std::ostringstream out;
@@ -413,12 +430,7 @@ void FileSystem::SaveAttributes() const {
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(value));
     out << hex << ' ' << path << '\n';
   }
-  const fs::path temp = file.string() + ".new";
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    f << out.str();
-  }
-  fs::rename(temp, file, ec);
+  machine_.SaveFile(file, out.str());
 }
 
 }  // namespace vqwin

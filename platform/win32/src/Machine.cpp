@@ -13,6 +13,7 @@
 #include "StartedRuns.h"
 #include "vqwin/Exports.h"
 #include "vqwin/FileSystem.h"
+#include "vqwin/HostFiles.h"
 #include "vqwin/PeWriter.h"
 #include "vqwin/Registry.h"
 #include "vqwin/TestMachine.h"
@@ -25,18 +26,23 @@ namespace {
 Machine* g_current = nullptr;
 
 std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes, reason;
+  if (!ReadWholeFile(file, bytes, reason))
+    throw MachineError(file.string(), 0, reason, kExitMachineMissing);
+  return bytes;
 }
 
-void WriteAtomically(const fs::path& file, const std::string& text) {
-  const fs::path temp = file.string() + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
+void WriteOrThrow(const fs::path& file, const std::string& text) {
+  std::string reason;
+  if (!WriteWholeFile(file, text, reason)) throw MachineError(file.string(), 0, reason, kExitMachineUnwritable);
+}
+
+void MakeFolderOrThrow(const fs::path& folder) {
   std::error_code ec;
-  fs::rename(temp, file, ec);
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder, ec))
+    throw MachineError(folder.string(), 0, "cannot make the folder: " + (ec ? ec.message() : "a file has its name"),
+                       kExitMachineUnwritable);
 }
 
 // Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
@@ -111,7 +117,7 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& folder, const LoadOptions
     spec.clock.hour = local.tm_hour, spec.clock.minute = local.tm_min, spec.clock.second = local.tm_sec;
   }
   std::unique_ptr<Machine> m(new Machine(fs::absolute(folder), std::move(spec)));
-  fs::create_directories(m->folder_ / "C", ec);  // every machine has a drive C:
+  MakeFolderOrThrow(m->folder_ / "C");  // every machine has a drive C:
   const fs::path reg = folder / "registry.reg";
   m->registry_ = fs::exists(reg, ec) ? Registry::Parse(ReadAll(reg), reg.string()) : std::make_unique<Registry>();
   m->files_ = std::make_unique<FileSystem>(*m);
@@ -141,7 +147,10 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& folder, const LoadOptions
       const auto image = BuildPe(version, PeOptions{});
       bytes.assign(image.begin(), image.end());
     }
-    m->files_->WriteBytes(f.path, bytes);
+    std::string reason;
+    if (!m->files_->WriteBytes(f.path, bytes, &reason))
+      throw MachineError(toml.string(), f.line, "[[files]].path \"" + f.path + "\": " + reason,
+                         kExitMachineUnwritable);
     if (f.attributes) m->files_->SetAttributes(m->files_->ResolveNative(f.path), f.attributes | 0x20);
   }
   return m;
@@ -193,7 +202,28 @@ SYSTEMTIME Machine::LocalTime() const {
   return t;
 }
 
-void Machine::SaveRegistry() { WriteAtomically(folder_ / "registry.reg", registry_->ToText()); }
+void Machine::SaveRegistry() { SaveFile(folder_ / "registry.reg", registry_->ToText()); }
+
+bool Machine::SaveFile(const fs::path& file, std::string_view bytes) {
+  std::string reason;
+  if (!WriteWholeFile(file, bytes, reason)) {
+    unsaved_[file.string()] = reason;
+    return false;
+  }
+  unsaved_.erase(file.string());
+  return true;
+}
+
+bool Machine::RemoveFile(const fs::path& file) {
+  std::error_code ec;
+  fs::remove(file, ec);
+  if (ec) {
+    unsaved_[file.string()] = "cannot remove it: " + ec.message();
+    return false;
+  }
+  unsaved_.erase(file.string());
+  return true;
+}
 
 namespace {
 
@@ -235,9 +265,9 @@ void ClearCurrentMachine() {
 }
 
 void WriteDefaultMachine(const fs::path& folder) {
-  fs::create_directories(folder / "C");
-  WriteAtomically(folder / "machine.toml", DefaultMachineToml());
-  WriteAtomically(folder / "registry.reg", DefaultRegistryReg());
+  MakeFolderOrThrow(folder / "C");
+  WriteOrThrow(folder / "machine.toml", DefaultMachineToml());
+  WriteOrThrow(folder / "registry.reg", DefaultRegistryReg());
 }
 
 }  // namespace vqwin

@@ -1,5 +1,6 @@
 #include "vqwin/MachineError.h"
 
+#include "vqwin/Machine.h"
 #include "vqwin/Record.h"
 
 namespace vqwin {
@@ -21,6 +22,12 @@ MachineError::MachineError(std::string file, int line, const std::string& proble
 int ReportMachineError(const MachineError& error, std::ostream& out) {
   out << "machine: " << error.what() << '\n';
   return error.exitStatus();
+}
+
+int ReportUnsavedFiles(const Machine& machine, std::ostream& out) {
+  for (const auto& [file, reason] : machine.unsavedFiles())
+    out << "machine: " << file << ": not saved (" << reason << "); it keeps its earlier content\n";
+  return machine.unsavedFiles().empty() ? 0 : kExitMachineUnwritable;
 }
 
 std::string Record::Str(const std::string& key, const std::string& fallback) const {

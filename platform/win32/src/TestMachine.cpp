@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -13,7 +15,9 @@ namespace vqwin {
 
 fs::path MakeTempFolder(const std::string& stem) {
   std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder from " + pattern);
+  if (!mkdtemp(pattern.data()))
+    throw MachineError(pattern, 0, std::string("cannot make a temporary folder: ") + std::strerror(errno),
+                       kExitMachineUnwritable);
   return fs::path(pattern);
 }
 

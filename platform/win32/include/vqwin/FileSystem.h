@@ -58,8 +58,9 @@ class FileSystem {
   // The scripted failure for this operation on this path, or 0.
   DWORD ScriptedFailure(std::string_view op, const std::string& windowsPath) const;
 
-  // Writes bytes to a Windows path, making missing folders (set-up helper).
-  void WriteBytes(std::string_view path, const std::string& bytes);
+  // Writes bytes to a Windows path, making missing folders (set-up helper);
+  // false with the reason when the host does not take them.
+  bool WriteBytes(std::string_view path, const std::string& bytes, std::string* reason = nullptr);
 
  private:
   ResolvedPath Map(const std::string& full) const;

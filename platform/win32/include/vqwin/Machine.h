@@ -2,7 +2,7 @@
 //   machine.toml   OS, language, identity, screen, clock, program, optional
 //                  functions, scripted file failures, generated files, and
 //                  the plain data of services, processes and readers
-//   registry.reg   the registry as REGEDIT4 text (rewritten on every change)
+//   registry.reg   the registry as REGEDIT4 text (rewritten whole on every change)
 //   attributes.txt file attributes that differ from the default
 //   C/, D/ ...     one folder per drive letter
 // Exactly one machine is current; the Win32 functions act on it.
@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vqwin {
@@ -147,6 +148,15 @@ class Machine {
   // Writes registry.reg from the registry tree (done after every change).
   void SaveRegistry();
 
+  // The files the stand-in keeps in the machine folder are written whole
+  // (vqwin/HostFiles.h). One that cannot be written or removed keeps what it
+  // held and is remembered with the reason until a later save of it succeeds;
+  // the machine in memory goes on with the change.
+  bool SaveFile(const std::filesystem::path& file, std::string_view bytes);
+  bool RemoveFile(const std::filesystem::path& file);
+  // Host path -> reason, for the files that are behind the machine in memory.
+  const std::map<std::string, std::string>& unsavedFiles() const { return unsaved_; }
+
  private:
   Machine(std::filesystem::path folder, MachineSpec spec);
   std::filesystem::path folder_;
@@ -154,6 +164,7 @@ class Machine {
   Clock clock_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<FileSystem> files_;
+  std::map<std::string, std::string> unsaved_;
 };
 
 // The current machine. When none was made current, the embedded default is

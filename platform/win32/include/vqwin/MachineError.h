@@ -10,6 +10,7 @@ namespace vqwin {
 
 inline constexpr int kExitMachineMissing = 66;  // folder or machine.toml not there
 inline constexpr int kExitMachineBroken = 65;   // a file of the machine is malformed
+inline constexpr int kExitMachineUnwritable = 73;  // a file or folder of the machine cannot be made
 
 class MachineError : public std::runtime_error {
  public:
@@ -29,5 +30,11 @@ class MachineError : public std::runtime_error {
 
 // Prints "machine: FILE:LINE: PROBLEM" and returns the exit status.
 int ReportMachineError(const MachineError& error, std::ostream& out);
+
+class Machine;
+// Prints one line per file of the machine that could not be written
+// ("machine: FILE: not saved (REASON); it keeps its earlier content");
+// kExitMachineUnwritable when there is one, else 0.
+int ReportUnsavedFiles(const Machine& machine, std::ostream& out);
 
 }  // namespace vqwin
