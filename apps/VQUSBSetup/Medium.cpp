@@ -1,13 +1,26 @@
 #include "Medium.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <vqwin/HostFiles.h>
+#include <vqwin/Machine.h>
 #include <vqwin/PeWriter.h>
+#include <vqwin/Registry.h>
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "ExitStatus.h"
 
 namespace vqsetup {
 namespace {
+
+using launch::kCannotMake;
+using launch::kNoInput;
+using launch::kUsage;
 
 std::string Pe(const std::string& version, const std::string& description) {
   std::optional<vqwin::VersionResource> resource = vqwin::VersionResource::FromDotted(version);
@@ -33,38 +46,186 @@ bool Within(const std::filesystem::path& inner, const std::filesystem::path& out
   return o == outer.end();
 }
 
+bool OnDriveD(const std::string& windowsPath) {
+  return windowsPath.size() >= 2 && (windowsPath[0] == 'D' || windowsPath[0] == 'd') && windowsPath[1] == ':';
+}
+
+std::string Failed(const std::string& step, int error) { return step + ": " + std::strerror(error); }
+
+// Copies one regular file; 0, or kNoInput when `from` cannot be read and
+// kCannotMake when `to` cannot be written.
+int CopyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::string& problem) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    problem = Failed("cannot read " + from.string(), errno);
+    return kNoInput;
+  }
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (out < 0) {
+    problem = Failed("cannot write " + to.string(), errno);
+    ::close(in);
+    return kCannotMake;
+  }
+  int status = 0;
+  char buffer[65536];
+  while (status == 0) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      problem = Failed("cannot read " + from.string(), errno);
+      status = kNoInput;
+    }
+    if (n <= 0) break;
+    for (ssize_t done = 0; done < n && status == 0;) {
+      const ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        problem = Failed("cannot write " + to.string(), w < 0 ? errno : ENOSPC);
+        status = kCannotMake;
+      }
+      done += w > 0 ? w : 0;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0 && status == 0) {
+    problem = Failed("cannot write " + to.string(), errno);
+    status = kCannotMake;
+  }
+  return status;
+}
+
+// Copies the folder `from` (links followed) into the new folder `to`.
+int CopyTree(const std::filesystem::path& from, const std::filesystem::path& to, std::string& problem) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::create_directory(to, ec)) {
+    problem = "cannot make " + to.string() + ": " + (ec ? ec.message() : "it exists");
+    return kCannotMake;
+  }
+  fs::recursive_directory_iterator it(from, fs::directory_options::follow_directory_symlink, ec);
+  fs::path last = from;
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    last = it->path();
+    const fs::path target = to / last.lexically_relative(from);
+    const fs::file_status status = fs::status(last, ec);
+    if (ec) break;
+    if (fs::is_directory(status)) {
+      if (!fs::create_directory(target, ec) || ec) {
+        problem = "cannot make " + target.string() + ": " + (ec ? ec.message() : "it exists");
+        return kCannotMake;
+      }
+    } else if (fs::is_regular_file(status)) {
+      if (const int copied = CopyFile(last, target, problem); copied != 0) return copied;
+    } else {
+      problem = "cannot read " + last.string() + ": neither a file nor a folder";
+      return kNoInput;
+    }
+  }
+  if (ec) {
+    problem = "cannot read " + last.string() + ": " + ec.message();
+    return kNoInput;
+  }
+  return 0;
+}
+
+// Swaps two folders: in one step where the host can, else in two, put back
+// when the second fails.
+bool Exchange(const std::filesystem::path& a, const std::filesystem::path& b, std::string& problem) {
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) {
+    problem = Failed("cannot put " + a.string() + " in the place of " + b.string(), errno);
+    return false;
+  }
+  const std::filesystem::path aside = a.string() + ".old";
+  if (::rename(b.c_str(), aside.c_str()) != 0) {
+    problem = Failed("cannot move " + b.string() + " aside", errno);
+    return false;
+  }
+  if (::rename(a.c_str(), b.c_str()) != 0) {
+    problem = Failed("cannot put " + a.string() + " in the place of " + b.string(), errno);
+    ::rename(aside.c_str(), b.c_str());
+    return false;
+  }
+  return ::rename(aside.c_str(), a.c_str()) == 0;
+}
+
 }  // namespace
 
-int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine, std::string& problem) {
+std::string FoldersOnDriveD(const vqwin::Machine& machine) {
+  const std::optional<std::string> programFiles =
+      const_cast<vqwin::Machine&>(machine).registry().GetString(
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+  const struct {
+    const char* what;
+    std::string path;
+  } folders[] = {
+      {"Windows folder", machine.spec().os.windowsDir},
+      {"system folder", machine.spec().os.SystemDir()},
+      {"program folder", programFiles.value_or("")},
+  };
+  for (const auto& folder : folders)
+    if (OnDriveD(folder.path)) return "the machine's " + std::string(folder.what) + " " + folder.path + " lies on D:";
+  return "";
+}
+
+int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine,
+                const std::string& keepDrive, std::string& problem) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path source = fs::weakly_canonical(medium, ec);
   const fs::path home = ec ? fs::path() : fs::weakly_canonical(machine, ec);
   const fs::path drive = ec ? fs::path() : fs::weakly_canonical(machine / "D", ec);
   if (ec) {
-    problem = "cannot copy: " + ec.message();
-    return 66;
+    problem = "cannot be read: " + ec.message();
+    return kNoInput;
   }
   if (source == drive) return 0;
   if (Within(home, source)) {
     problem = "holds the machine folder " + machine.string() + ", which the installation changes";
-    return 64;
+    return kUsage;
   }
   if (Within(source, drive)) {
     problem = "lies inside the machine's drive folder " + (machine / "D").string() + ", which the medium replaces";
-    return 64;
+    return kUsage;
   }
   if (Within(source, home)) {
     problem = "lies inside the machine folder " + machine.string() + ", which the installation changes";
-    return 64;
+    return kUsage;
   }
-  fs::remove_all(drive, ec);
-  if (!ec) fs::create_directories(drive, ec);
-  if (!ec) fs::copy(source, drive, fs::copy_options::recursive, ec);
-  if (ec) {
-    problem = "cannot copy to " + drive.string() + ": " + ec.message();
-    return 66;
+  if (!keepDrive.empty()) {
+    problem = "cannot replace the drive D: " + keepDrive;
+    return kUsage;
   }
+  const fs::file_status driveStatus = fs::symlink_status(drive, ec);
+  if (fs::exists(driveStatus) && !fs::is_directory(driveStatus)) {
+    problem = "cannot become the drive D: " + drive.string() + " is not a folder";
+    return kCannotMake;
+  }
+  // The copy goes to a scratch folder beside the drive's; only a complete
+  // copy takes the drive's place.
+  const fs::path scratch = home / ("D.medium-" + std::to_string(::getpid()));
+  fs::remove_all(scratch, ec);
+  const int copied = CopyTree(source, scratch, problem);
+  if (copied != 0) {
+    fs::remove_all(scratch, ec);
+    return copied;
+  }
+  if (!fs::exists(driveStatus)) {
+    if (::rename(scratch.c_str(), drive.c_str()) != 0) {
+      problem = Failed("cannot rename " + scratch.string() + " to " + drive.string(), errno);
+      fs::remove_all(scratch, ec);
+      return kCannotMake;
+    }
+    return 0;
+  }
+  if (!Exchange(scratch, drive, problem)) {
+    fs::remove_all(scratch, ec);
+    return kCannotMake;
+  }
+  // `scratch` now holds the earlier drive folder.
+  fs::remove_all(scratch, ec);
+  if (!ec) fs::remove_all(scratch.string() + ".old", ec);
+  if (ec) problem = "the earlier drive folder is left in " + scratch.string() + ": " + ec.message();
   return 0;
 }
 
@@ -117,15 +278,28 @@ std::vector<MediumFile> ExampleMediumFiles() {
   return files;
 }
 
-void WriteExampleMedium(const std::filesystem::path& root, const std::vector<std::string>& omit) {
+bool WriteExampleMedium(const std::filesystem::path& root, const std::vector<std::string>& omit,
+                        std::string* problem) {
   std::vector<std::string> left;
   for (const std::string& name : omit) left.push_back(Lower(name));
   for (const auto& [relative, bytes] : ExampleMediumFiles()) {
     if (std::find(left.begin(), left.end(), Lower(relative)) != left.end()) continue;
     const std::filesystem::path path = root / relative;
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec || !std::filesystem::is_directory(path.parent_path(), ec)) {
+      if (problem)
+        *problem = "cannot make the folder " + path.parent_path().string() + ": " +
+                   (ec ? ec.message() : "a file has its name");
+      return false;
+    }
+    std::string reason;
+    if (!vqwin::WriteWholeFile(path, bytes, reason)) {
+      if (problem) *problem = "cannot write " + path.string() + " (" + reason + ")";
+      return false;
+    }
   }
+  return true;
 }
 
 }  // namespace vqsetup

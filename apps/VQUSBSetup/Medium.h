@@ -13,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+namespace vqwin {
+class Machine;
+}
+
 namespace vqsetup {
 
 // Relative path ('/'-separated, below the medium's root) and content.
@@ -21,17 +25,28 @@ std::vector<MediumFile> ExampleMediumFiles();
 
 // Writes the example medium below `root` (a host folder, e.g. a machine's
 // drive folder <machine>/D); files listed in `omit` (relative paths,
-// compared without regard to case) are left out.
-void WriteExampleMedium(const std::filesystem::path& root, const std::vector<std::string>& omit = {});
+// compared without regard to case) are left out. Each file is written whole;
+// false, with `problem` naming the first file or folder that could not be
+// made, when one is missing.
+bool WriteExampleMedium(const std::filesystem::path& root, const std::vector<std::string>& omit = {},
+                        std::string* problem = nullptr);
 
 // Makes the host folder `medium` the drive D: of the machine folder
-// `machine`: the drive's folder is replaced by a copy of it, or the medium is
-// used in place when it is that folder. The medium itself is only read.
-// 0, or an exit status with `problem` set: 64 when the medium holds the
-// machine or lies anywhere inside the machine folder but is not its drive
-// folder itself (the run would change or delete it), 66 when it cannot be
-// copied.
-int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine, std::string& problem);
+// `machine`, unless `keepDrive` gives a reason to keep it (64): the medium is copied into a scratch folder of the machine
+// folder, and only a complete copy takes the place of the drive's folder;
+// the medium is used in place when it is that folder. The medium itself is
+// only read. 0, or an exit status with `problem` set: 64 when the medium
+// holds the machine or lies anywhere inside the machine folder but is not its
+// drive folder itself (the run would change or delete it), 66 when a file of
+// it cannot be read, 73 when the copy or the drive folder cannot be made
+// (the drive's folder is then as it was). 0 with `problem` set: the medium is
+// in place, but the earlier drive folder could not be removed.
+int PlaceMedium(const std::filesystem::path& medium, const std::filesystem::path& machine,
+                const std::string& keepDrive, std::string& problem);
+
+// Why a medium cannot replace this machine's drive D: its Windows, system or
+// program files folder lies there; empty when none does.
+std::string FoldersOnDriveD(const vqwin::Machine& machine);
 
 // The installer's folder on a medium written at a drive's root.
 inline const char* const kInstallerFolder = "D:\\SETUP";

@@ -7,8 +7,6 @@
 #include <vqwin/Restarts.h>
 #include <vqwin/Started.h>
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,12 +15,16 @@
 
 #include <unistd.h>
 
+#include "CommandLine.h"
+#include "ExitStatus.h"
 #include "Medium.h"
 #include "VQUSBSetup.h"
 
 namespace fs = std::filesystem;
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Runs the VQUSB driver installer on a simulated PC as a scripted session."};
   std::string machineDir, mediumDir, writeMedium, scriptFile;
   std::vector<std::string> actions, dumps;
@@ -30,18 +32,28 @@ int main(int argc, char** argv) {
   app.add_option("--medium", mediumDir,
                  "Folder laid out as the installation medium (SETUP\\, InstallationGuide\\, FAQ\\, Foxit Reader\\); "
                  "it becomes the machine's drive D: (default: the machine's own D:, or the example medium "
-                 "when D:\\SETUP is missing)")
-      ->check(CLI::ExistingDirectory);
+                 "when D:\\SETUP is missing)");
   app.add_option("--write-medium", writeMedium, "Write the example medium into this folder and exit");
-  app.add_option("--script", scriptFile, "Session script: one action a line")->check(CLI::ExistingFile);
+  app.add_option("--script", scriptFile, "Session script: one action a line");
   app.add_option("-a,--do", actions, "One session action, run after the script's (repeatable)");
   app.add_option("--dump", dumps, "Print the text dump of this window when the session ends (repeatable)");
-  CLI11_PARSE(app, argc, argv);
+  if (const std::optional<int> end = launch::Parse(app, argc, argv)) return *end;
 
   if (!writeMedium.empty()) {
-    vqsetup::WriteExampleMedium(writeMedium);
+    std::string problem;
+    if (!vqsetup::WriteExampleMedium(writeMedium, {}, &problem)) {
+      std::cerr << "VQUSBSetup: --write-medium " << writeMedium << ": " << problem << "\n";
+      return launch::kCannotMake;
+    }
     std::cout << "medium written to " << writeMedium << "\n";
-    return 0;
+    return launch::kOk;
+  }
+  if (!scriptFile.empty())
+    if (const int status = launch::CheckInputFile("VQUSBSetup", "--script", scriptFile)) return status;
+  std::error_code ec;
+  if (!mediumDir.empty() && !fs::is_directory(mediumDir, ec)) {
+    std::cerr << "VQUSBSetup: --medium " << mediumDir << ": no such folder\n";
+    return launch::kNoInput;
   }
 
   std::unique_ptr<vqwin::Machine> machine;
@@ -53,22 +65,29 @@ int main(int argc, char** argv) {
     if (!machineDir.empty()) {
       // A missing or broken machine is reported before anything is made;
       // the drive D: is prepared before the machine is loaded for the run.
-      vqwin::Machine::Load(machineDir, options).reset();
+      const std::string keepDrive = vqsetup::FoldersOnDriveD(*vqwin::Machine::Load(machineDir, options));
       const fs::path drive = fs::path(machineDir) / "D";
+      std::string problem;
       if (!mediumDir.empty()) {
-        std::string problem;
-        if (const int status = vqsetup::PlaceMedium(mediumDir, machineDir, problem); status != 0) {
+        const int status = vqsetup::PlaceMedium(mediumDir, machineDir, keepDrive, problem);
+        if (status != 0) {
           std::cerr << "VQUSBSetup: --medium " << mediumDir << ": " << problem << "\n";
           return status;
         }
-      } else if (!fs::exists(drive / "SETUP")) {
-        vqsetup::WriteExampleMedium(drive);
+        if (!problem.empty()) std::cerr << "VQUSBSetup: --medium " << mediumDir << ": " << problem << "\n";
+      } else if (!fs::is_directory(drive / "SETUP", ec) && !vqsetup::WriteExampleMedium(drive, {}, &problem)) {
+        std::cerr << "VQUSBSetup: the example medium as the machine's drive D: " << problem << "\n";
+        return launch::kCannotMake;
       }
       machine = vqwin::Machine::Load(machineDir, options);
     } else {
       machine = vqwin::Machine::CreateDefault(fs::temp_directory_path() / ("VQUSBSetup-" + std::to_string(getpid())),
                                               options);
-      vqsetup::WriteExampleMedium(machine->folder() / "D");
+      std::string problem;
+      if (!vqsetup::WriteExampleMedium(machine->folder() / "D", {}, &problem)) {
+        std::cerr << "VQUSBSetup: the example medium as the machine's drive D: " << problem << "\n";
+        return launch::kCannotMake;
+      }
     }
     machine->MakeCurrent();
   } catch (const vqwin::MachineError& error) {
@@ -84,14 +103,15 @@ int main(int argc, char** argv) {
   // The INF installer it started is another process: it runs on.
   vqwin::FinishStartedPrograms();
 
-  int status = session.Finish() > 0 ? 1 : 0;
-  if (!vcl::DumpForms(dumps, std::cout, std::cerr, "VQUSBSetup")) status = 1;
+  int status = session.Finish() > 0 ? launch::kFailed : launch::kOk;
+  if (!vcl::DumpForms(dumps, std::cout, std::cerr, "VQUSBSetup")) status = launch::kFailed;
   // What the programs wrote is in the machine's code page.
   for (const vqwin::StartedProgram& start : vqwin::StartedPrograms())
     std::cout << "started (" << start.call << "): " << vqwin::ToUtf8(start.file) << " "
               << vqwin::ToUtf8(start.parameters) << "\n";
   std::cout << "restart: " << (vqwin::RestartRequests() > 0 ? "yes" : "no") << "\n";
   vcl::ResetApplication();
+  if (const int unsaved = vqwin::ReportUnsavedFiles(*machine, std::cerr)) status = unsaved;
   if (machineDir.empty()) {
     const fs::path folder = machine->folder();
     vqwin::ClearCurrentMachine();
@@ -100,4 +120,15 @@ int main(int argc, char** argv) {
     fs::remove_all(folder, ignored);
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const fs::filesystem_error& error) {
+    std::cerr << "VQUSBSetup: " << error.path1().string() << ": " << error.code().message() << "\n";
+    return launch::kCannotMake;
+  }
 }

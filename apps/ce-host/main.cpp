@@ -2,10 +2,13 @@
 // it with the USB host driver, and runs a script of reader and stream calls.
 #include <dlfcn.h>
 
-#include <CLI/CLI.hpp>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
+#include "CommandLine.h"
+#include "ExitStatus.h"
 #include "Script.h"
 #include "vqce/Clock.h"
 #include "vqce/Modules.h"
@@ -18,21 +21,35 @@ int main(int argc, char** argv) {
   double speed = 1;
   app.add_option("script", script, "script file, - for standard input")->capture_default_str();
   app.add_option("--library", library, "the driver library")->capture_default_str();
-  app.add_option("--speed", speed, "how much faster than real time the platform clock runs")->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("--speed", speed, "how much faster than real time the platform clock runs (1 to 1000000)")
+      ->capture_default_str()
+      ->check([](const std::string& text) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 1 || value > 1e6)
+          return "a number from 1 (real time) to 1000000, not " + text;
+        return "";
+      });
+  if (const std::optional<int> end = launch::Parse(app, argc, argv)) return *end;
+  if (script != "-")
+    if (const int status = launch::CheckInputFile("ce-host", "script", script)) return status;
 
   vqce::Clock::SetSpeed(speed);
+  std::error_code ec;
+  if (!std::filesystem::exists(library, ec)) {
+    std::cerr << "ce-host: --library " << library << ": no such file\n";
+    return launch::kNoInput;
+  }
   void* lib = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
     std::cerr << "ce-host: cannot load " << library << ": " << dlerror() << "\n";
-    return 2;
+    return launch::kBadData;
   }
   vqce::modules::RegisterDl(L"VQRDCE.dll", lib);
   auto install = reinterpret_cast<BOOL (*)(LPCWSTR)>(dlsym(lib, "USBInstallDriver"));
   auto uninstall = reinterpret_cast<BOOL (*)()>(dlsym(lib, "USBUnInstallDriver"));
   if (!install || !uninstall) {
     std::cerr << "ce-host: " << library << " has no USB client entry points\n";
-    return 2;
+    return launch::kBadData;
   }
   std::cout << "USBInstallDriver(VQRDCE.dll) -> " << (install(L"VQRDCE.dll") ? "TRUE" : "FALSE") << "\n";
 
@@ -45,12 +62,12 @@ int main(int argc, char** argv) {
       std::ifstream file(script);
       if (!file) {
         std::cerr << "ce-host: cannot read " << script << "\n";
-        return 2;
+        return launch::kNoInput;
       }
       ok = run.Run(file);
     }
   }
   vqce::usb::UnplugAll();
   std::cout << "USBUnInstallDriver() -> " << (uninstall() ? "TRUE" : "FALSE") << "\n";
-  return ok ? 0 : 1;
+  return ok ? launch::kOk : launch::kFailed;
 }

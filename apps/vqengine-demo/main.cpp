@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Atr.h"
+#include "CommandLine.h"
+#include "ExitStatus.h"
 #include "Commands.h"
 #include "DemoTransport.h"
 #include "Frame.h"
@@ -215,15 +217,12 @@ bool RunCard(const char* name, std::shared_ptr<vqsim::Card> card) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  CLI::App app{"Runs the reader protocol engine against a simulated reader: reader information, power-up, "
+               "protocol and two APDUs, each step printed."};
   std::string only;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--card") == 0 && i + 1 < argc) {
-      only = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: %s [--card t0|t1|t1-crc|inverse]\n", argv[0]);
-      return 2;
-    }
-  }
+  app.add_option("--card", only, "Only this card (default: t0, then t1)")
+      ->check(CLI::IsMember({"t0", "t1", "t1-crc", "inverse"}));
+  if (const std::optional<int> end = launch::Parse(app, argc, argv)) return *end;
   struct Choice {
     const char* kind;
     const char* name;
@@ -247,8 +246,8 @@ int main(int argc, char** argv) {
     ok = RunCard(c.name, c.make()) && ok;
   }
   if (!ran) {
-    std::fprintf(stderr, "unknown card kind: %s\n", only.c_str());
-    return 2;
+    std::fprintf(stderr, "vqengine-demo: unknown card kind: %s\n", only.c_str());
+    return launch::kUsage;
   }
-  return ok ? 0 : 1;
+  return ok ? launch::kOk : launch::kFailed;
 }

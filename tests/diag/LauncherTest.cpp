@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <vqtest/Launch.h>
+
 namespace {
 
 struct Result {
@@ -226,6 +228,61 @@ TEST(Launcher, MachineRecordsAreCheckedLikeTables) {
          "[functions]\nabsent = [\"PSAPI.DLL\", \"GetNativeSystemInfo\"]\npresent = [\"Process32Next\"]\n";
   Result r = Launch("--machine " + dir.string() + " --dump SelfForm");
   EXPECT_EQ(r.status, 0) << r.out;
+
+// A command line with nothing to do, or with --save but no report to save,
+// is told so with what to do instead (64); the program is not started.
+TEST(Launcher, CommandLinesThatDoNothingAreTold) {
+  const struct {
+    const char* arguments;
+    int status;
+    const char* says;
+  } cases[] = {
+      {"", 64, "vqdiag: nothing to do: without --do, --script, --check, --dump or --print-log"},
+      {"--program-dir 'C:\\VQNANOS'", 64, "  --check 1        a whole diagnostic for the VQ 480T"},
+      {"--save 'C:\\diag.log'", 64, "vqdiag: --save needs --check MODEL"},
+      {"--save 'C:\\diag.log' --do 'click bbtn_Check'", 64,
+       "--do 'click bbtn_ViewLog' --do 'click bbtnSave' --do 'save FILE'"},
+      {"--script /nonexistent/vqdiag.script", 66, "vqdiag: --script /nonexistent/vqdiag.script: cannot be read"},
+      {"--check 9", 64, "--check: Value 9 not in range 0 to 8"},
+      {"--check -1", 64, "--check"},
+      {"--no-such-option", 64, "--no-such-option"},
+      {"--help", 0, "--print-log"},
+  };
+  for (const auto& c : cases) {
+    Result r = Launch(c.arguments);
+    EXPECT_EQ(r.status, c.status) << c.arguments << "\n" << r.out;
+    EXPECT_TRUE(Has(r, c.says)) << c.arguments << "\n" << r.out;
+    EXPECT_FALSE(Has(r, "form SelfForm")) << r.out;
+  }
+  Result saved = Launch("--check 1 --save 'C:\\diag.log' --do 'wait 20000'");
+  EXPECT_EQ(saved.status, 0) << saved.out;
+  EXPECT_TRUE(Has(saved, "dialog savedialog")) << saved.out;
+}
+
+// A start type that the host does not let registry.reg take: the window
+// goes on, registry.reg keeps its earlier content, and the run names it and
+// ends with 73; the next run finds the start type the file holds.
+TEST(Launcher, ARegistryThatCannotBeWrittenIsKeptAndReported) {
+  const std::filesystem::path dir = ScratchFolder();
+  ASSERT_FALSE(dir.empty());
+  std::filesystem::copy(VQDIAG_EXAMPLE_MACHINE, dir, std::filesystem::copy_options::recursive);
+  std::ifstream in(dir / "registry.reg", std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(before.size(), 1024u);
+  // The files that the machine describes are made on its first load.
+  ASSERT_EQ(Launch("--machine " + dir.string() + " --dump SelfForm").status, 0);
+  vqtest::LaunchResult r = vqtest::Launch(std::string(VQDIAG_LAUNCHER) + " --machine " + dir.string() +
+                                              " --do 'click bbtn_SCM' --do 'select frmSCM.rdogp_Type 1'"
+                                              " --do 'click frmSCM.bbtn_Apply' --dump frmSCM",
+                                          1024);
+  EXPECT_EQ(r.status, 73) << r.out;
+  EXPECT_TRUE(r.Has("machine: " + (dir / "registry.reg").string() + ": not saved (cannot write ")) << r.out;
+  EXPECT_TRUE(r.Has("File too large); it keeps its earlier content")) << r.out;
+  std::ifstream after(dir / "registry.reg", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), before);
+  Result next = Launch("--machine " + dir.string() + " --do 'click bbtn_SCM' --dump frmSCM");
+  EXPECT_EQ(next.status, 0) << next.out;
+  EXPECT_TRUE(Has(next, "tab=1 index=0 items=[\"AUTO\"")) << next.out;
   std::filesystem::remove_all(dir);
 }
 

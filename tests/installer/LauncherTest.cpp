@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
+
+#include <vqtest/Launch.h>
 
 namespace {
 
@@ -46,8 +49,8 @@ class Launcher : public ::testing::Test {
     fs::remove_all(folder_, ignored);
   }
   // A copy of an example machine, as its README asks before an installation.
-  std::string Example(const std::string& name) {
-    const fs::path copy = folder_ / name;
+  std::string Example(const std::string& name, const std::string& as = "") {
+    const fs::path copy = folder_ / (as.empty() ? name : as);
     fs::copy(fs::path(VQ_MACHINES) / name, copy, fs::copy_options::recursive);
     for (const char* drive : {"C", "D"}) fs::remove_all(copy / drive);
     fs::remove(copy / "attributes.txt");
@@ -139,6 +142,19 @@ TEST_F(Launcher, BaseComponentsRunOnWhenTheInstallerIsClosed) {
   EXPECT_TRUE(Has(diag, "           Resource Manager(5.0.2134.1).......................PASSED")) << diag.out;
 }
 
+std::string Read(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Append(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::app) << text; }
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -226,6 +242,141 @@ TEST_F(Launcher, BadInputGivesAnExitStatus) {
   Result broken = Launch(VQUSBSETUP_LAUNCHER, "--machine " + (folder_ / "broken").string());
   EXPECT_EQ(broken.status, 65) << broken.out;
   EXPECT_TRUE(Has(broken, "machine.toml")) << broken.out;
+}
+
+// A medium is copied into a scratch folder and takes the place of the
+// machine's D: only when the copy is complete: a copy that fails part-way
+// leaves D: as it was, with nothing left beside it, and the next run
+// installs from it. A machine that keeps its Windows or program folders on
+// D: is refused, and D: is not touched.
+TEST_F(Launcher, AMediumIsTakenWholeOrNotAtAll) {
+  const fs::path medium = folder_ / "medium";
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + medium.string()).status, 0);
+  const fs::path dangling = medium / "SETUP" / "drivers" / "vqusb98.cat";
+  const struct {
+    const char* name;
+    std::string machineToml, registry;  // appended to the example's
+    bool danglingLink;
+    std::optional<size_t> fileSizeLimit;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"dangling-link", "", "", true, {}, 66, "cannot read " + dangling.string() + ": No such file or directory"},
+      {"disk-full", "", "", false, 1024, 73, "File too large"},
+      {"windows-on-d", "", "", false, {}, 64, "the machine's Windows folder D:\\WINDOWS lies on D:"},
+      {"system-on-d", "", "", false, {}, 64, "the machine's system folder D:\\SYSTEM lies on D:"},
+      {"programs-on-d", "",
+       "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\n\"ProgramFilesDir\"=\"D:\\\\Apps\"\n",
+       false, {}, 64, "the machine's program folder D:\\Apps lies on D:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path machine = Example("win98se-en", c.name);
+    std::string toml = Read(machine / "machine.toml");
+    if (std::string(c.name) == "windows-on-d") toml.replace(toml.find("C:\\WINDOWS"), 2, "D:");
+    if (std::string(c.name) == "system-on-d") toml.insert(toml.find("windows_dir"), "system_dir = 'D:\\SYSTEM'\n");
+    std::ofstream(machine / "machine.toml", std::ios::trunc) << toml;
+    if (!c.registry.empty()) Append(machine / "registry.reg", c.registry);
+    const fs::path drive = machine / "D";
+    ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + drive.string()).status, 0);
+    Append(drive / "SETUP" / "own.txt", "the machine's own D:\n");
+    fs::create_directories(machine / "C");
+    const auto before = Tree(drive);
+    const auto names = Names(machine);
+    if (c.danglingLink) {
+      fs::rename(dangling, folder_ / "vqusb98.cat");
+      fs::create_symlink(folder_ / "gone", dangling);
+    }
+    vqtest::LaunchResult r = vqtest::Launch(
+        std::string(VQUSBSETUP_LAUNCHER) + " --machine " + machine.string() + " --medium " + medium.string(),
+        c.fileSizeLimit);
+    if (c.danglingLink) {
+      fs::remove(dangling);
+      fs::rename(folder_ / "vqusb98.cat", dangling);
+    }
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_TRUE(r.Has("VQUSBSetup: --medium " + medium.string() + ": ")) << r.out;
+    EXPECT_TRUE(r.Has(c.says)) << r.out;
+    EXPECT_EQ(Tree(drive), before);
+    EXPECT_EQ(Names(machine), names);
+  }
+  // The next plain run installs from the D: that was kept.
+  Result next = Launch(VQUSBSETUP_LAUNCHER, "--machine " + (folder_ / "disk-full").string() + " " + kInstall +
+                                                " --do 'answer IDNO'");
+  EXPECT_EQ(next.status, 0) << next.out;
+  EXPECT_FALSE(Has(next, "Cannot Copy")) << next.out;
+  EXPECT_TRUE(Has(next, "started (WinExec): C:\\WINDOWS\\rundll.exe")) << next.out;
+  // A complete copy replaces D: whole.
+  Result placed = Launch(VQUSBSETUP_LAUNCHER, "--machine " + (folder_ / "dangling-link").string() + " --medium " +
+                                                  medium.string() + " --do 'click lblNo'");
+  EXPECT_EQ(placed.status, 0) << placed.out;
+  EXPECT_EQ(Tree(folder_ / "dangling-link" / "D"), Tree(medium));
+}
+
+// Files and folders in the way are reported with their path and 73, never
+// an abort; a medium is reported as written only when every file is.
+TEST_F(Launcher, OutputsThatCannotBeMadeAreReported) {
+  const fs::path file = folder_ / "a-file";
+  std::ofstream(file) << "kept\n";
+  const std::string machine = Example("win98se-en");
+  std::ofstream(fs::path(machine) / "D") << "kept\n";
+  const struct {
+    std::string arguments;
+    std::optional<size_t> fileSizeLimit;
+    std::string says;
+  } cases[] = {
+      {"--write-medium " + file.string(), {}, "--write-medium " + file.string() + ": cannot make the folder " +
+                                                   (file / "SETUP").string() + ": Not a directory"},
+      {"--write-medium " + (folder_ / "medium").string(), 1024, "(cannot write " + (folder_ / "medium").string()},
+      {"--machine " + machine, {}, "cannot make the folder " + machine + "/D/SETUP: Not a directory"},
+      {"--machine " + machine + " --medium " + (folder_ / "medium").string(), {},
+       "cannot become the drive D: " + fs::canonical(machine).string() + "/D is not a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    vqtest::LaunchResult r = vqtest::Launch(std::string(VQUSBSETUP_LAUNCHER) + " " + c.arguments, c.fileSizeLimit);
+    EXPECT_EQ(r.status, 73) << r.out;
+    EXPECT_TRUE(r.Has(c.says)) << r.out;
+    EXPECT_FALSE(r.Has("medium written")) << r.out;
+  }
+  EXPECT_EQ(Read(file), "kept\n");
+  EXPECT_EQ(Read(fs::path(machine) / "D"), "kept\n");
+}
+
+// registry.reg and attributes.txt are written whole: when the host takes
+// no more bytes, each keeps its earlier content, the run names them and
+// ends with 73, and the machine loads again.
+TEST_F(Launcher, MachineFilesAreWrittenWholeOrKept) {
+  const fs::path machine = Example("win98se-en");
+  ASSERT_EQ(Launch(VQUSBSETUP_LAUNCHER, "--write-medium " + (machine / "D").string()).status, 0);
+  // Both files longer than the limit below; a read-only file where the
+  // installer copies its card monitor, whose attributes it clears.
+  Append(machine / "registry.reg", "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Notes]\n\"Text\"=\"" + std::string(3000, 'n') + "\"\n");
+  fs::create_directories(machine / "C" / "WINDOWS" / "SYSTEM");
+  std::ofstream(machine / "C" / "WINDOWS" / "SYSTEM" / "vqscmon.exe") << "MZ";
+  std::string attributes = "00000021 c:\\windows\\system\\vqscmon.exe\n";
+  for (int i = 0; i < 100; ++i) attributes += "00000022 c:\\windows\\notes\\note" + std::to_string(i) + ".txt\n";
+  std::ofstream(machine / "attributes.txt") << attributes;
+  const std::string registry = Read(machine / "registry.reg");
+  const auto names = Names(machine);
+
+  vqtest::LaunchResult r = vqtest::Launch(std::string(VQUSBSETUP_LAUNCHER) + " --machine " + machine.string() + " " +
+                                              kInstall + " --do 'answer IDNO'",
+                                          2048);
+  EXPECT_EQ(r.status, 73) << r.out;
+  EXPECT_TRUE(r.Has("restart: no")) << r.out;
+  for (const char* name : {"registry.reg", "attributes.txt"}) {
+    EXPECT_TRUE(r.Has("machine: " + (machine / name).string() + ": not saved (")) << name << "\n" << r.out;
+    EXPECT_TRUE(r.Has("File too large); it keeps its earlier content")) << r.out;
+  }
+  EXPECT_EQ(Read(machine / "registry.reg"), registry);
+  EXPECT_EQ(Read(machine / "attributes.txt"), attributes);
+  EXPECT_EQ(Names(machine), names);
+
+  Result again = Launch(VQUSBSETUP_LAUNCHER, "--machine " + machine.string() + " " + kInstall + " --do 'answer IDNO'");
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_NE(Read(machine / "registry.reg").find("VQUSB"), std::string::npos);
+  EXPECT_EQ(Read(machine / "attributes.txt").find("vqscmon.exe"), std::string::npos);
 }
 
 }  // namespace
