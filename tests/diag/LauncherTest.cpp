@@ -228,6 +228,8 @@ TEST(Launcher, MachineRecordsAreCheckedLikeTables) {
          "[functions]\nabsent = [\"PSAPI.DLL\", \"GetNativeSystemInfo\"]\npresent = [\"Process32Next\"]\n";
   Result r = Launch("--machine " + dir.string() + " --dump SelfForm");
   EXPECT_EQ(r.status, 0) << r.out;
+  std::filesystem::remove_all(dir);
+}
 
 // A command line with nothing to do, or with --save but no report to save,
 // is told so with what to do instead (64); the program is not started.
