@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build briefly, each on a copy of its seed
 # corpus (fuzz/<target>/corpus; what the run finds goes into the copy, never
-# into the repository), at most 8 at a time, and prints one line per target.
-# A crash, leak, hang (10 s for one input), out-of-memory or sanitizer report
-# fails the run; its log and reproducer are kept and named.
+# into the repository) and with its dictionary when it has one, at most 8 at
+# a time, and prints one line per target. A crash, leak, hang (10 s for one
+# input), out-of-memory or sanitizer report fails the run; its log and
+# reproducer are kept and named. Paths may hold spaces.
 #   fuzz/run.sh [BUILD_DIR] [SECONDS]     (defaults: build/fuzz, 20)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -13,37 +14,40 @@ seconds=${2:-20}
 jobs=$(nproc)
 [ "$jobs" -gt 8 ] && jobs=8
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vq-fuzz.XXXXXX")
-targets=()
+# The build lists its targets one a line: program, corpus, dictionary
+# (empty when none), separated by tabs.
+bins=() corpora=() dicts=()
 list="$build/fuzz/targets.txt"
 if [ -f "$list" ]; then
-  while read -r bin corpus; do
-    [ -n "$bin" ] && targets+=("$bin:$corpus")
+  while IFS=$'\t' read -r bin corpus dict; do
+    [ -n "$bin" ] || continue
+    bins+=("$bin") corpora+=("$corpus") dicts+=("$dict")
   done <"$list"
 fi
-if [ ${#targets[@]} -eq 0 ]; then
+if [ ${#bins[@]} -eq 0 ]; then
   echo "fuzz: no targets listed in $list (build the fuzz preset first)"
   exit 1
 fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/vq-fuzz.XXXXXX")
 
 # One target: its exit status goes into $out/status.
 run_one() {
-  local bin=$1 corpus=$2 out=$3
+  local bin=$1 corpus=$2 dict=$3 out=$4
+  local extra=()
+  [ -n "$dict" ] && extra=(-dict="$dict")
   mkdir -p "$out"
   cp -r "$corpus" "$out/corpus"
   # The outer time-out only guards against a target that stops answering
   # its own alarm; libFuzzer ends each run after $seconds.
   timeout --kill-after=10 $((seconds + 60)) "$bin" "$out/corpus" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$out/" >"$out/log" 2>&1
+    -artifact_prefix="$out/" "${extra[@]}" >"$out/log" 2>&1
   echo $? >"$out/status"
 }
 
 running=0
-for entry in "${targets[@]}"; do
-  bin=${entry%%:*}
-  corpus=${entry#*:}
-  run_one "$bin" "$corpus" "$work/$(basename "$bin")" &
+for i in "${!bins[@]}"; do
+  run_one "${bins[i]}" "${corpora[i]}" "${dicts[i]}" "$work/$(basename "${bins[i]}")" &
   running=$((running + 1))
   if [ "$running" -ge "$jobs" ]; then
     wait -n
@@ -53,8 +57,8 @@ done
 wait
 
 failed=0
-for entry in "${targets[@]}"; do
-  name=$(basename "${entry%%:*}")
+for bin in "${bins[@]}"; do
+  name=$(basename "$bin")
   out="$work/$name"
   status=$(cat "$out/status" 2>/dev/null || echo 1)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/log" | tail -1)
