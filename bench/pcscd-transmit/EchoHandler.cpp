@@ -1,7 +1,10 @@
 // The floor of the pcscd benchmark: an IFD handler (interface 2.0) with one
 // reader that always holds a powered T=1 card and answers every command at
-// once with 90 00. What pcscd and its client cost by themselves is what a
-// transmit through this handler costs.
+// once, with as many bytes as the simulated card gives for the benchmark's
+// commands: a command that only asks (CLA INS P1 P2 Le) gets Le bytes, one
+// that sends data (CLA INS P1 P2 Lc data [Le]) gets its data back, each then
+// 90 00. What pcscd and its client cost by themselves, moving the same bytes,
+// is what a transmit through this handler costs.
 #include <string.h>
 
 #define IFDHANDLERv2
@@ -64,16 +67,31 @@ ECHO_EXPORT RESPONSECODE IFDHPowerICC(DWORD, DWORD Action, PUCHAR Atr, PDWORD At
   return IFD_SUCCESS;
 }
 
-ECHO_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD, SCARD_IO_HEADER SendPci, PUCHAR, DWORD,
-                                           PUCHAR RxBuffer, PDWORD RxLength,
+ECHO_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD, SCARD_IO_HEADER SendPci, PUCHAR TxBuffer,
+                                           DWORD TxLength, PUCHAR RxBuffer, PDWORD RxLength,
                                            PSCARD_IO_HEADER RecvPci) {
   if (!RxLength) return IFD_COMMUNICATION_ERROR;
   DWORD size = RxBuffer ? *RxLength : 0;
   *RxLength = 0;
-  if (size < 2) return IFD_ERROR_INSUFFICIENT_BUFFER;
-  RxBuffer[0] = 0x90;
-  RxBuffer[1] = 0x00;
-  *RxLength = 2;
+  if (!TxBuffer && TxLength) return IFD_COMMUNICATION_ERROR;
+  const UCHAR* data = nullptr;
+  DWORD dataLength = 0;  // bytes answered before 90 00
+  if (TxLength == 5) {
+    dataLength = TxBuffer[4] ? TxBuffer[4] : 256;
+  } else if (TxLength > 5) {
+    dataLength = TxBuffer[4];
+    if (TxLength < 5 + dataLength) return IFD_COMMUNICATION_ERROR;
+    data = TxBuffer + 5;
+  }
+  if (size < dataLength + 2) return IFD_ERROR_INSUFFICIENT_BUFFER;
+  if (data) {
+    memcpy(RxBuffer, data, dataLength);
+  } else {
+    memset(RxBuffer, 0, dataLength);
+  }
+  RxBuffer[dataLength] = 0x90;
+  RxBuffer[dataLength + 1] = 0x00;
+  *RxLength = dataLength + 2;
   if (RecvPci) RecvPci->Protocol = SendPci.Protocol;
   return IFD_SUCCESS;
 }
