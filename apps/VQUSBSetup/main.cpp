@@ -81,11 +81,18 @@ int Run(int argc, char** argv) {
       }
       machine = vqwin::Machine::Load(machineDir, options);
     } else {
-      machine = vqwin::Machine::CreateDefault(fs::temp_directory_path() / ("VQUSBSetup-" + std::to_string(getpid())),
-                                              options);
+      const fs::path folder = fs::temp_directory_path() / ("VQUSBSetup-" + std::to_string(getpid()));
+      try {
+        machine = vqwin::Machine::CreateDefault(folder, options);
+      } catch (const vqwin::MachineError&) {
+        fs::remove_all(folder, ec);  // the default machine is thrown away, a half-made one too
+        throw;
+      }
       std::string problem;
       if (!vqsetup::WriteExampleMedium(machine->folder() / "D", {}, &problem)) {
         std::cerr << "VQUSBSetup: the example medium as the machine's drive D: " << problem << "\n";
+        machine.reset();
+        fs::remove_all(folder, ec);
         return launch::kCannotMake;
       }
     }

@@ -379,4 +379,21 @@ TEST_F(Launcher, MachineFilesAreWrittenWholeOrKept) {
   EXPECT_EQ(Read(machine / "attributes.txt").find("vqscmon.exe"), std::string::npos);
 }
 
+// The embedded default machine lives in a temporary folder; when it cannot
+// be written there, both launchers say which file and end with 73, leaving
+// nothing behind.
+TEST_F(Launcher, ADefaultMachineThatCannotBeMadeIsReported) {
+  const fs::path temp = folder_ / "tmp";
+  fs::create_directories(temp);
+  for (const std::string& program : {std::string(VQUSBSETUP_LAUNCHER) + " --do 'click lblNo'",
+                                     std::string(VQDIAG_LAUNCHER) + " --dump SelfForm"}) {
+    SCOPED_TRACE(program);
+    vqtest::LaunchResult r = vqtest::Launch("TMPDIR=" + temp.string() + " " + program, 1024);
+    EXPECT_EQ(r.status, 73) << r.out;
+    EXPECT_TRUE(r.Has("machine.toml: cannot write ")) << r.out;
+    EXPECT_TRUE(r.Has("File too large")) << r.out;
+    EXPECT_TRUE(fs::is_empty(temp)) << r.out;
+  }
+}
+
 }  // namespace
