@@ -89,7 +89,8 @@ class Reader {
     for (const auto& [keyName, node] : t) {
       const std::string key(keyName.str());
       const RecordKey* known = nullptr;
-      for (const RecordKey& k : keys) known = key == k.name ? &k : known;
+      for (const RecordKey& k : keys)
+        if (key == k.name) known = &k;
       if (!known) Fail(node, "unknown key \"" + key + "\" in " + where);
       r.values[key] = Value(t, *known, where);
     }
