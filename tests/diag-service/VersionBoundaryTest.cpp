@@ -2,6 +2,8 @@
 // apart: each table puts a system on both sides of each boundary it has.
 #include "ServiceWindow.h"
 
+#include <vqwin/Registry.h>
+
 #include <algorithm>
 
 namespace scmtest {
@@ -17,15 +19,22 @@ TEST_F(Versions, ListsAndOpeningLinesByFamily) {
   struct {
     const char* name;
     System system;
+    bool found;
     bool servicesListed, controlsEnabled;
     const char* firstLine;
     std::vector<std::string> rowsAfterRefresh;
   } const cases[] = {
-      {"ME (6)", System::WinMe, false, false, "-> Smart Card service status works perfectly.",
+      {"ME (6)", System::WinMe, true, false, false, "-> Smart Card service status works perfectly.",
        {"0x00000064|SCARDSVR.EXE", "0x00000068|Vqscmon.exe", "0x0000006C|Svcwatch.exe", "0x00000BB8|late.exe"}},
+      {"ME (6) without a companion", System::WinMe, false, false, false,
+       "-> Some Smart Card service component not found !",
+       {"0x00000064|SCARDSVR.EXE", "0x00000068|Vqscmon.exe", "0x00000BB8|late.exe"}},
       // The refresh finds no extended status query there.
-      {"NT 4.0 (7)", System::WinNT4, true, true, "-> Query service status failed (More data is available).", {"|"}},
-      {"2000 (8)", System::Win2000, true, true, "-> Smart Card service status works perfectly.",
+      {"NT 4.0 (7)", System::WinNT4, true, true, true, "-> Query service status failed (More data is available).",
+       {"|"}},
+      {"NT 4.0 (7) without the service", System::WinNT4, false, true, false, "-> Smart Card service not found !",
+       {"|"}},
+      {"2000 (8)", System::Win2000, true, true, true, "-> Smart Card service status works perfectly.",
        {"4|System", "540|smss.exe", "604|csrss.exe", "628|winlogon.exe", "672|services.exe", "684|lsass.exe",
         "856|svchost.exe", "*1052|SCardSvr.exe", "1480|explorer.exe", "3000|late.exe"}},
   };
@@ -36,7 +45,11 @@ TEST_F(Versions, ListsAndOpeningLinesByFamily) {
     if (c.system == System::WinMe) {
       m.AddProcess("SCARDSVR.EXE", 100).values["path"] = std::string("C:\\WINDOWS\\SYSTEM\\SCARDSVR.EXE");
       m.AddProcess("Vqscmon.exe", 104).values["path"] = std::string("C:\\WINDOWS\\SYSTEM\\Vqscmon.exe");
-      m.AddProcess("Svcwatch.exe", 108).values["path"] = std::string("C:\\WINDOWS\\SYSTEM\\Svcwatch.exe");
+      if (c.found)
+        m.AddProcess("Svcwatch.exe", 108).values["path"] = std::string("C:\\WINDOWS\\SYSTEM\\Svcwatch.exe");
+    } else if (!c.found) {
+      m.spec().services.clear();
+      m.machine().registry().Find("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services")->RemoveChild("SCardSvr");
     }
     m.Open();
     EXPECT_EQ(frmSCM->cbbox_ServiceProcessName->Items->Count > 0, c.servicesListed) << c.name;
