@@ -42,6 +42,7 @@ const OsCase kCases[] = {
   {"Windows 98 with B", 1, 4, 10, 2222, " B", 0, 0, kX86, 0, 0, kEx, 5, "Windows 98 Second Edition", 86},
   {"Windows ME", 1, 4, 90, 3000, " ", 0, 0, kX86, 0, 0, kEx, 6, "Windows Millennium Edition", 86},
   {"9x of another version", 1, 4, 20, 0, "", 0, 0, kX86, 0, 0, kEx, 1, "", 86},
+  {"9x after ME", 1, 4, 91, 0, "", 0, 0, kX86, 0, 0, kEx, 1, "", 86},
   {"NT 3.51", 2, 3, 51, 1057, "Service Pack 5", 0, kWorkstation, kX86, 0, 0, kEx, 7,
    "Can not support this version of Windows.", 86},
   {"NT 4.0", 2, 4, 0, 1381, "Service Pack 6", 0, kWorkstation, kX86, 0, 0, kEx, 7, "Windows NT 4.0", 86},

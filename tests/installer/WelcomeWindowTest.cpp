@@ -30,6 +30,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KindCase{"Win2000", kWin2000, 5}, KindCase{"WinXp", kWinXp, 6},
                       KindCase{"Win2003", kWin2003, 6}, KindCase{"Vista", kVista, 7},
                       KindCase{"Other9x", "[os]\nplatform = \"9x\"\nmajor = 4\nminor = 20\nbuild = 1\n", 9},
+                      KindCase{"Later9x", "[os]\nplatform = \"9x\"\nmajor = 4\nminor = 91\nbuild = 1\n", 9},
                       KindCase{"Win32s", "[os]\nplatform = \"win32s\"\nmajor = 3\nminor = 10\nbuild = 1\n", 9},
                       KindCase{"NoVersionAnswer", std::string(kWinXp) + "version_query = \"none\"\n", 9},
                       KindCase{"BasicRecordOnly", std::string(kNt4) + "version_query = \"basic\"\n", 4}),
