@@ -66,7 +66,7 @@ for bin in "${bins[@]}"; do
     printf 'fuzz  %-24s ok      %s runs in %s s\n' "$name" "${runs:-?}" "$seconds"
   else
     failed=1
-    what=$(grep -m1 -E 'ERROR: |runtime error: ' "$out/log" | sed -E 's/^.*(ERROR: |runtime error: )/\1/' | cut -c1-80)
+    what=$(grep -m1 -E 'ERROR: |runtime error: |ParseDictionaryFile: ' "$out/log" | sed -E 's/^.*(ERROR: |runtime error: )/\1/' | cut -c1-80)
     artifact=$(ls "$out"/crash-* "$out"/leak-* "$out"/timeout-* "$out"/oom-* 2>/dev/null | head -1)
     printf 'fuzz  %-24s FAILED  %s (exit %s)\n' "$name" "${what:-no report}" "$status"
     printf '      log %s%s\n' "$out/log" "${artifact:+, input $artifact}"
