@@ -89,6 +89,32 @@ TEST_F(BufferFit, ReaderAttributesStateAndVendorCalls) {
   for (const FitCase& c : cases) ExpectFits(h, c);
 }
 
+// The frame goes out through the 524-byte transfer area: an escape request of
+// 514 bytes (the area but the frame header) reaches the reader, 515 are
+// refused unsent.
+TEST_F(BufferFit, EscapeRequestOfTheTransferAreasRoomAndOneMore) {
+  Reader r = Plug("VQ480T", "0100");
+  const DWORD_PTR h = Open(r);
+  ASSERT_NE(h, 0u);
+  for (const size_t size : {size_t{514}, size_t{515}}) {
+    SCOPED_TRACE(size);
+    Bytes request(size);
+    for (size_t i = 0; i < size; ++i) request[i] = static_cast<uint8_t>(i * 7);
+    r.sim->ClearReceived();
+    const Result c = Ioctl(h, IOCTL_SMARTCARD_VENDOR_ESCAPE, request, 2048);
+    if (size == 514) {
+      ASSERT_TRUE(c.ok) << c.error;
+      EXPECT_EQ(c.out, request);
+      ASSERT_EQ(r.sim->Received().size(), 1u);
+      EXPECT_EQ(r.sim->Received()[0].payload, request);
+    } else {
+      EXPECT_EQ(c.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+      EXPECT_EQ(c.returned, 0u);
+      EXPECT_TRUE(r.sim->Received().empty());
+    }
+  }
+}
+
 TEST_F(BufferFit, PowerAndTheCardsAttributes) {
   const Bytes atr = Atr33();
   ASSERT_EQ(atr.size(), 33u);
@@ -158,6 +184,13 @@ TEST_F(BufferFit, TransmitAnswerInExactlyItsRoom) {
         EXPECT_EQ(c.returned, 0u);
       }
     }
+    // An answer of the status word alone fits in the header and 2 bytes.
+    ExpectFits(h, {"SELECT", IOCTL_SMARTCARD_TRANSMIT, Request(protocol, {0x00, 0xA4, 0x04, 0x00}),
+                   [&] {
+                     Bytes answer(request.begin(), request.begin() + 8);
+                     answer.insert(answer.end(), {0x90, 0x00});
+                     return answer;
+                   }()});
     // The reader goes on.
     EXPECT_TRUE(Raw(h, IOCTL_SMARTCARD_TRANSMIT, request, 18).ok);
     EXPECT_TRUE(VQU_Close(h));

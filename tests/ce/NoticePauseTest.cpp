@@ -20,7 +20,7 @@ TEST_F(NoticePause, FirstPauseTenMillisecondsDoublingToOneSecond) {
   // The card-status thread waits in its first read.
   ASSERT_TRUE(Eventually([&] { return vqce::usb::TransfersIssued(r.id, Endpoint::InterruptIn) > 0; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  vqce::Clock::SetSpeed(4);
+  vqce::Clock::SetSpeed(2);
   const size_t before = vqce::usb::TransfersIssued(r.id, Endpoint::InterruptIn);
   const DWORD start = GetTickCount();
   ASSERT_TRUE(vqce::usb::SetStall(r.id, Endpoint::InterruptIn, Stall::Error));

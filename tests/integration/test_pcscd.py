@@ -189,6 +189,23 @@ class T1Card(PcscdCase):
         self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
 
 
+# The longest ATR the daemon holds (33 bytes): four levels of interface bytes,
+# 15 historical bytes and TCK; TA2 0x81 (T=1, specific mode).
+ATR_33 = with_tck([0x3B, 0xFF, 0x11, 0x00, 0x00, 0xF1, 0x81, 0x00, 0x00, 0xF1, 0xFE, 0x45, 0x00,
+                   0x71, 0xFE, 0x45, 0x00] + list(range(0x41, 0x41 + 15)))
+
+
+class LongAtr(PcscdCase):
+    readers = [["--card", "t1", "--atr", hexstr(ATR_33)]]
+
+    def test_33_byte_atr_connects(self):
+        s = self.scard
+        self.assertEqual(len(ATR_33), 33)
+        card = self.connect(s.SCARD_PROTOCOL_T1)
+        self.assertEqual(self.atr_of(card), ATR_33)
+        self.assertEqual(self.transmit(card, s.SCARD_PROTOCOL_T1, SELECT), [0x90, 0x00])
+
+
 # An escape request for the handler's control entry (IFD handler 2.0: the
 # control code is the first four bytes, 0x100, host order).
 ESCAPE = [0x00, 0x01, 0x00, 0x00, 0xA1, 0xA2, 0xA3]
