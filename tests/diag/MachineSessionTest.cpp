@@ -4,35 +4,23 @@
 // machine folder holds afterwards.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include <vqtest/Launch.h>
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = vqtest::LaunchResult;
 
 Result Launch(const std::string& arguments) {
-  const std::string command = std::string(VQDIAG_LAUNCHER) + " " + arguments + " 2>&1";
-  Result result{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return vqtest::Launch(std::string(VQDIAG_LAUNCHER) + " " + arguments);
 }
 
 std::string ReadText(const fs::path& path) {

@@ -3,7 +3,6 @@
 // exit statuses.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,22 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = vqtest::LaunchResult;
 
 Result Launch(const std::string& program, const std::string& arguments) {
-  const std::string command = program + " " + arguments + " 2>&1";
-  Result result{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return vqtest::Launch(program + " " + arguments);
 }
 
 bool Has(const Result& r, const std::string& text) { return r.out.find(text) != std::string::npos; }

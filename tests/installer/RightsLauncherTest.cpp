@@ -4,13 +4,13 @@
 // never tells the user that the drivers are installed.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include <vqtest/Launch.h>
 
 namespace {
 
@@ -30,15 +30,10 @@ TEST(RightsLauncher, ANonAdministratorsInstallationOnNt4IsNeverReportedAsDone) {
   const std::string registry = ReadText(machine / "registry.reg");
 
   const std::string command = std::string(VQUSBSETUP_LAUNCHER) + " --machine " + machine.string() +
-                              " --do 'click lblYes' --do 'wait 1500' --do 'click YesBtn' --do 'wait 10000' 2>&1";
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int status = pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+                              " --do 'click lblYes' --do 'wait 1500' --do 'click YesBtn' --do 'wait 10000'";
+  const vqtest::LaunchResult result = vqtest::Launch(command);
+  const std::string& out = result.out;
+  EXPECT_EQ(result.status, 0) << out;
 
   EXPECT_NE(out.find("started (WinExec): C:\\WINNT\\system32\\rundll32.exe setupapi,InstallHinfSection"),
             std::string::npos)
