@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "Exports.h"
 #include "FuzzPlayback.h"
 #include "IoControl.h"
 #include "VQRDCE.h"
@@ -169,23 +170,6 @@ void AtCall(int id, vqce::usb::ClientCall) {
   }
 }
 
-void* DriverExport(const char* name) {
-  static const std::pair<const char*, void*> exports[] = {
-      {"USBInstallDriver", reinterpret_cast<void*>(&USBInstallDriver)},
-      {"USBUnInstallDriver", reinterpret_cast<void*>(&USBUnInstallDriver)},
-      {"USBDeviceAttach", reinterpret_cast<void*>(&USBDeviceAttach)},
-      {"VQU_Init", reinterpret_cast<void*>(&VQU_Init)},
-      {"VQU_Deinit", reinterpret_cast<void*>(&VQU_Deinit)},
-      {"VQU_Open", reinterpret_cast<void*>(&VQU_Open)},
-      {"VQU_Close", reinterpret_cast<void*>(&VQU_Close)},
-      {"VQU_IOControl", reinterpret_cast<void*>(&VQU_IOControl)},
-  };
-  for (auto& [n, p] : exports) {
-    if (std::strcmp(n, name) == 0) return p;
-  }
-  return nullptr;
-}
-
 const DWORD kCodes[] = {
     IOCTL_SMARTCARD_POWER,         IOCTL_SMARTCARD_GET_ATTRIBUTE, IOCTL_SMARTCARD_SET_ATTRIBUTE,
     IOCTL_SMARTCARD_TRANSMIT,      IOCTL_SMARTCARD_SET_PROTOCOL,  IOCTL_SMARTCARD_GET_STATE,
@@ -218,7 +202,7 @@ bool NothingLeft() {
 void Setup() {
   // Time-outs and pauses take microseconds: nothing really waits.
   vqce::Clock::SetSpeed(1e6);
-  vqce::modules::Register(L"VQRDCE.dll", &DriverExport);
+  vqce::modules::Register(L"VQRDCE.dll", &VQRDCE_Export);
   if (!USBInstallDriver(L"VQRDCE.dll")) std::abort();
   vqce::usb::SetClientCallHook(&AtCall);
 }

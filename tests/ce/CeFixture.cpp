@@ -1,26 +1,8 @@
 #include "CeFixture.h"
 
+#include "Exports.h"
+
 namespace cetest {
-namespace {
-
-void* DriverExport(const char* name) {
-  static const std::pair<const char*, void*> exports[] = {
-      {"USBInstallDriver", reinterpret_cast<void*>(&USBInstallDriver)},
-      {"USBUnInstallDriver", reinterpret_cast<void*>(&USBUnInstallDriver)},
-      {"USBDeviceAttach", reinterpret_cast<void*>(&USBDeviceAttach)},
-      {"VQU_Init", reinterpret_cast<void*>(&VQU_Init)},
-      {"VQU_Deinit", reinterpret_cast<void*>(&VQU_Deinit)},
-      {"VQU_Open", reinterpret_cast<void*>(&VQU_Open)},
-      {"VQU_Close", reinterpret_cast<void*>(&VQU_Close)},
-      {"VQU_IOControl", reinterpret_cast<void*>(&VQU_IOControl)},
-  };
-  for (auto& [n, p] : exports) {
-    if (strcmp(n, name) == 0) return p;
-  }
-  return nullptr;
-}
-
-}  // namespace
 
 std::vector<uint8_t> U32(uint32_t v) {
   std::vector<uint8_t> b(4);
@@ -49,7 +31,7 @@ void CeDriver::SetUp() {
   vqce::Clock::SetSpeed(1000);
   vqce::failures::Reset();
   vqce::smartcard::Reset();
-  vqce::modules::Register(L"VQRDCE.dll", &DriverExport);
+  vqce::modules::Register(L"VQRDCE.dll", &VQRDCE_Export);
   ASSERT_TRUE(USBInstallDriver(L"VQRDCE.dll"));
 }
 
