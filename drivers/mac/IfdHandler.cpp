@@ -62,6 +62,19 @@ RESPONSECODE PutSmall(PDWORD Length, PUCHAR Value, DWORD size, uint32_t number) 
   return IFD_SUCCESS;
 }
 
+// The reader of `Lun` with a card in it, asked afresh: a card found gone is
+// forgotten.
+RESPONSECODE ReaderWithCard(DWORD Lun, SmartcardExtension** ext) {
+  *ext = ContextOf(Lun);
+  if (!*ext) return IFD_COMMUNICATION_ERROR;
+  if (CCID_SmartcardCardState(*ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
+  if ((*ext)->ReaderCapabilities.CurrentState == CardStateAbsent) {
+    ForgetCard(*ext);
+    return IFD_ICC_NOT_PRESENT;
+  }
+  return IFD_SUCCESS;
+}
+
 }  // namespace
 
 VQ_EXPORT RESPONSECODE IFDHCreateChannel(DWORD Lun, DWORD Channel) {
@@ -246,13 +259,8 @@ VQ_EXPORT RESPONSECODE IFDHTransmitToICC(DWORD Lun, SCARD_IO_HEADER, PUCHAR TxBu
   // The caller's room; nothing is answered until the answer is copied.
   DWORD rxSize = RxLength ? *RxLength : 0;
   if (RxLength) *RxLength = 0;
-  SmartcardExtension* ext = ContextOf(Lun);
-  if (!ext) return IFD_COMMUNICATION_ERROR;
-  if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
-  if (ext->ReaderCapabilities.CurrentState == CardStateAbsent) {
-    ForgetCard(ext);
-    return IFD_ICC_NOT_PRESENT;
-  }
+  SmartcardExtension* ext = nullptr;
+  if (RESPONSECODE rc = ReaderWithCard(Lun, &ext); rc != IFD_SUCCESS) return rc;
   if (!TxBuffer || !RxBuffer || !RxLength) return IFD_COMMUNICATION_ERROR;
   if (TxLength > TransmitDataMax) return IFD_ERROR_INSUFFICIENT_BUFFER;
 
@@ -287,13 +295,8 @@ VQ_EXPORT RESPONSECODE IFDHControl(DWORD Lun, PUCHAR TxBuffer, DWORD TxLength, P
   // The caller's room; nothing is answered until the answer is copied.
   DWORD rxSize = RxLength ? *RxLength : 0;
   if (RxLength) *RxLength = 0;
-  SmartcardExtension* ext = ContextOf(Lun);
-  if (!ext) return IFD_COMMUNICATION_ERROR;
-  if (CCID_SmartcardCardState(ext) != STATUS_SUCCESS) return IFD_COMMUNICATION_ERROR;
-  if (ext->ReaderCapabilities.CurrentState == CardStateAbsent) {
-    ForgetCard(ext);
-    return IFD_ICC_NOT_PRESENT;
-  }
+  SmartcardExtension* ext = nullptr;
+  if (RESPONSECODE rc = ReaderWithCard(Lun, &ext); rc != IFD_SUCCESS) return rc;
   if (!TxBuffer || !RxBuffer || !RxLength || TxLength < ControlCodeSize)
     return IFD_COMMUNICATION_ERROR;
 
