@@ -79,6 +79,12 @@ int OpenSocket(const std::string& path, std::string* error) {
   return fd;
 }
 
+// How long a read of `timeoutMs` may take on the socket: the simulator's own
+// time-out plus the grace for its answer, kept within an int.
+int ReadWaitMs(uint32_t timeoutMs) {
+  return static_cast<int>(std::min<uint64_t>(uint64_t{timeoutMs} + kGraceMs, 1u << 30));
+}
+
 LinkStatus StatusOf(uint8_t b) {
   switch (b) {
     case 0: return LinkStatus::Ok;
@@ -149,8 +155,9 @@ void SocketLink::SetWakeup(std::function<void()> wakeup) {
 }
 
 LinkStatus SocketLink::BulkOut(const uint8_t* data, size_t len) {
-  std::vector<uint8_t> req{'O'};
-  if (len) req.insert(req.end(), data, data + len);
+  std::vector<uint8_t> req(1 + len);
+  req[0] = 'O';
+  if (len) std::memcpy(req.data() + 1, data, len);
   std::vector<uint8_t> a;
   bool ok;
   {
@@ -163,6 +170,17 @@ LinkStatus SocketLink::BulkOut(const uint8_t* data, size_t len) {
   return s == LinkStatus::Error ? LinkStatus::Error : s;
 }
 
+LinkStatus SocketLink::Received(const std::vector<uint8_t>& answer, uint8_t* buf, size_t cap, size_t* got) {
+  LinkStatus s = StatusOf(answer[0]);
+  if (s == LinkStatus::Ok) {
+    const size_t n = std::min(cap, answer.size() - 1);
+    if (n && buf) std::memcpy(buf, answer.data() + 1, n);
+    if (got) *got = n;
+  }
+  if (s == LinkStatus::Unplugged) Failed();
+  return s;
+}
+
 LinkStatus SocketLink::BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t timeoutMs) {
   if (got) *got = 0;
   std::vector<uint8_t> req{'I'};
@@ -172,17 +190,10 @@ LinkStatus SocketLink::BulkIn(uint8_t* buf, size_t cap, size_t* got, uint32_t ti
   bool ok;
   {
     std::lock_guard lock(bulk_.mu);
-    ok = Call(bulk_, req, &a, static_cast<int>(std::min<uint64_t>(uint64_t{timeoutMs} + kGraceMs, 1u << 30)));
+    ok = Call(bulk_, req, &a, ReadWaitMs(timeoutMs));
   }
   if (!ok) return Failed();
-  LinkStatus s = StatusOf(a[0]);
-  if (s == LinkStatus::Ok) {
-    const size_t n = std::min(cap, a.size() - 1);
-    if (n && buf) std::memcpy(buf, a.data() + 1, n);
-    if (got) *got = n;
-  }
-  if (s == LinkStatus::Unplugged) Failed();
-  return s;
+  return Received(a, buf, cap, got);
 }
 
 LinkStatus SocketLink::InterruptIn(uint8_t* buf, size_t cap, size_t* got, uint32_t timeoutMs) {
@@ -198,17 +209,10 @@ LinkStatus SocketLink::InterruptIn(uint8_t* buf, size_t cap, size_t* got, uint32
       irq_.fd = OpenSocket(path_, nullptr);
       if (irq_.fd < 0) irq_.broken = true;
     }
-    ok = Call(irq_, req, &a, static_cast<int>(std::min<uint64_t>(uint64_t{timeoutMs} + kGraceMs, 1u << 30)));
+    ok = Call(irq_, req, &a, ReadWaitMs(timeoutMs));
   }
   if (!ok) return Failed();
-  LinkStatus s = StatusOf(a[0]);
-  if (s == LinkStatus::Ok) {
-    const size_t n = std::min(cap, a.size() - 1);
-    if (n && buf) std::memcpy(buf, a.data() + 1, n);
-    if (got) *got = n;
-  }
-  if (s == LinkStatus::Unplugged) Failed();
-  return s;
+  return Received(a, buf, cap, got);
 }
 
 LinkStatus SocketLink::ClearStall() {

@@ -73,6 +73,9 @@ class SocketLink : public UsbLink {
   bool Call(Conn& c, const std::vector<uint8_t>& request, std::vector<uint8_t>* answer, int waitMs);
   bool Control(std::vector<uint8_t> request);
   LinkStatus Failed();
+  // The status of a read's answer (a status byte, then the data), its data
+  // copied into `buf` up to `cap` bytes.
+  LinkStatus Received(const std::vector<uint8_t>& answer, uint8_t* buf, size_t cap, size_t* got);
 
   std::string path_;
   Conn bulk_;
