@@ -187,8 +187,9 @@ TEST_F(BufferFit, TransmitAnswerInExactlyItsRoom) {
     // An answer of the status word alone fits in the header and 2 bytes.
     ExpectFits(h, {"SELECT", IOCTL_SMARTCARD_TRANSMIT, Request(protocol, {0x00, 0xA4, 0x04, 0x00}),
                    [&] {
-                     Bytes answer(request.begin(), request.begin() + 8);
-                     answer.insert(answer.end(), {0x90, 0x00});
+                     Bytes answer(request.begin(), request.begin() + 10);
+                     answer[8] = 0x90;
+                     answer[9] = 0x00;
                      return answer;
                    }()});
     // The reader goes on.

@@ -1,6 +1,7 @@
 // T=0 and raw requests and replies, the fit test and the inverse convention.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -20,10 +21,10 @@ Bytes Inverted(Bytes b) {
 
 // A T=0 request: {protocol 1, header length 8} in host order, then the APDU.
 Bytes T0Request(const Bytes& apdu) {
-  Bytes r(8);
+  Bytes r(8 + apdu.size());
   const uint32_t header[2] = {ProtocolT0, 8};
   std::memcpy(r.data(), header, 8);
-  r.insert(r.end(), apdu.begin(), apdu.end());
+  std::copy(apdu.begin(), apdu.end(), r.begin() + 8);
   return r;
 }
 

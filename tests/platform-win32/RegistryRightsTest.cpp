@@ -81,7 +81,9 @@ TEST(RegistryRights, ANonAdministratorChangesNothingUnderTheLocalMachineOnTheNtF
         << c.name;
     if (key) RegCloseKey(key);
 
-    if (c.limited) EXPECT_EQ(ReadFileText(scratch.folder() / "registry.reg"), before) << c.name;
+    if (c.limited) {
+      EXPECT_EQ(ReadFileText(scratch.folder() / "registry.reg"), before) << c.name;
+    }
 
     // The user's own keys stay the user's to change.
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Tervane", &key), ERROR_SUCCESS) << c.name;

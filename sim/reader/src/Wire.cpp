@@ -1,5 +1,6 @@
 #include "vqsim/Wire.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -19,17 +20,19 @@ FrameHeader ParseHeader(std::span<const uint8_t> b) {
 
 std::vector<uint8_t> BuildFrame(FrameHeader h, std::span<const uint8_t> payload) {
   const auto n = static_cast<uint32_t>(payload.size());
-  std::vector<uint8_t> f{h.type,
-                         static_cast<uint8_t>(n >> 24),
-                         static_cast<uint8_t>(n >> 16),
-                         static_cast<uint8_t>(n >> 8),
-                         static_cast<uint8_t>(n),
-                         h.slot,
-                         h.seq,
-                         h.b7,
-                         h.b8,
-                         h.b9};
-  f.insert(f.end(), payload.begin(), payload.end());
+  std::vector<uint8_t> f(10 + payload.size());
+  const uint8_t header[10] = {h.type,
+                              static_cast<uint8_t>(n >> 24),
+                              static_cast<uint8_t>(n >> 16),
+                              static_cast<uint8_t>(n >> 8),
+                              static_cast<uint8_t>(n),
+                              h.slot,
+                              h.seq,
+                              h.b7,
+                              h.b8,
+                              h.b9};
+  std::copy(std::begin(header), std::end(header), f.begin());
+  std::copy(payload.begin(), payload.end(), f.begin() + 10);
   return f;
 }
 
